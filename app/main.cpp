@@ -1,0 +1,3 @@
+#include "app/save_ram_dump.h"
+
+int main() { save_ram_dump(); }

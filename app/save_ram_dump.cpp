@@ -1,0 +1,47 @@
+#include "app/save_ram_dump.h"
+
+#include <cstdint>
+
+#include "app/console.h"
+#include "app/image_buffer.h"
+#include "link/discovery.h"
+#include "link/identity.h"
+#include "link/link_state.h"
+#include "link/transport.h"
+#include "nes/nes_family.h"
+
+namespace {
+constexpr uint16_t kAddressPort = 0xF800;
+constexpr uint16_t kDataPort = 0x4800;
+constexpr uint32_t kRamSize = 128;
+constexpr uint32_t kRamImageOffset = 0x2000;
+constexpr uint32_t kSaveSize = 0x2080;
+constexpr const char* kSaveName = "f90.sav";
+}  // namespace
+
+void save_ram_dump() {
+  if (!open_device()) {
+    print_message("Open device error.\n");
+    wait_key_and_exit();
+  }
+  print_message("Device: %s\n", g_link.device_name);
+  identify_device();
+
+  for (uint32_t i = 0; i < kRamSize; ++i) {
+    if (i % 16 == 0) print_message("\n%.3X:", static_cast<unsigned>(i));
+    // One address write and one data read per byte: the port does not count up by itself.
+    nes_cpu_write_byte(kAddressPort, static_cast<uint8_t>(i));
+    uint8_t value = nes_cpu_read_byte(kDataPort);
+    g_image_buffer[kRamImageOffset + i] = value;
+    print_message("%.2X ", static_cast<unsigned>(value));
+  }
+  print_message("\n");
+
+  if (save_file(kSaveName, g_image_buffer, kSaveSize) == kSaveSize) {
+    print_message("Save to file %s\n", kSaveName);
+  } else {
+    // The user must not believe the RAM is safe when it is not; an older file stays as it was.
+    print_message("Could not save %s (is the working folder writable and not full?)\n", kSaveName);
+  }
+  wait_key_and_exit();
+}

@@ -1,0 +1,11 @@
+// Finding the device: over USB HID first, then on the removable drives.
+#pragma once
+
+// Runs the whole discovery and fills the link state; true when a device was found.
+bool open_device();
+// True when at least one HID device of the cartridge reader was opened.
+bool probe_hid();
+// True when a removable drive carrying the device was found; leaves root_path pointing at it.
+bool probe_drive();
+// Closes the HID device when the link is over HID; the drive link needs no closing.
+void close_device();

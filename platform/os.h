@@ -1,0 +1,14 @@
+// Declarations that each operating system's implementation (posix/, win32/) provides.
+// Only platform/seam.cpp and the platform's own tests call these directly.
+#pragma once
+#include <cstdint>
+
+uint32_t os_write_file(const char* name, const uint8_t* data, uint32_t count);
+uint32_t os_read_at(const char* name, uint8_t* buffer, uint32_t count, int32_t offset,
+                    bool unbuffered);
+uint32_t os_write_at(const char* name, const uint8_t* data, uint32_t count, int32_t offset);
+uint32_t os_file_size(const char* name);
+bool os_replace_file(const char* from, const char* to);
+bool os_remove_file(const char* name);
+uint32_t os_list_drive_roots(char* buffer, uint32_t capacity);
+bool os_drive_is_removable(const char* root);

@@ -1,0 +1,49 @@
+#include "platform/seam.h"
+
+#include "platform/drives.h"
+#include "platform/files.h"
+#include "platform/os.h"
+
+namespace {
+const PlatformOps kOsOps = {os_write_file,   os_read_at,     os_write_at,
+                             os_file_size,    os_replace_file, os_remove_file,
+                             os_list_drive_roots, os_drive_is_removable};
+const PlatformOps* g_ops = nullptr;
+
+const PlatformOps& ops() { return g_ops ? *g_ops : plat_os_ops(); }
+}  // namespace
+
+const PlatformOps& plat_os_ops() { return kOsOps; }
+
+void plat_install_ops(const PlatformOps* ops) { g_ops = ops; }
+
+uint32_t plat_write_file(const char* name, const uint8_t* data, uint32_t count) {
+  return ops().write_file(name, data, count);
+}
+
+uint32_t plat_read_at(const char* name, uint8_t* buffer, uint32_t count, int32_t offset,
+                      bool unbuffered) {
+  // Unbuffered reads take whole sectors only. Checked here rather than left to the OS, which
+  // does not enforce it everywhere (some file systems, wine), so that every platform and the
+  // virtual device behave alike.
+  if (unbuffered && (offset < 0 || offset % kSectorSize != 0 || count % kSectorSize != 0)) {
+    return 0;
+  }
+  return ops().read_at(name, buffer, count, offset, unbuffered);
+}
+
+uint32_t plat_write_at(const char* name, const uint8_t* data, uint32_t count, int32_t offset) {
+  return ops().write_at(name, data, count, offset);
+}
+
+uint32_t plat_file_size(const char* name) { return ops().file_size(name); }
+
+bool plat_replace_file(const char* from, const char* to) { return ops().replace_file(from, to); }
+
+bool plat_remove_file(const char* name) { return ops().remove_file(name); }
+
+uint32_t plat_list_drive_roots(char* buffer, uint32_t capacity) {
+  return ops().list_drive_roots(buffer, capacity);
+}
+
+bool plat_drive_is_removable(const char* root) { return ops().drive_is_removable(root); }

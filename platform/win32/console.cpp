@@ -1,0 +1,32 @@
+// Console on Windows: formatted with wvsprintfA and written with WriteFile straight to the
+// standard output handle; colours through the console's text attribute.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/console.h"
+
+namespace {
+constexpr WORD kBrightRed = 12;
+constexpr WORD kBrightGreen = 10;
+}  // namespace
+
+int plat_console_vprint(ConsoleColour colour, const char* format, va_list args) {
+  char text[kDirectPrintSize];
+  // wvsprintfA stops at 1024 characters; the buffer holds that many with the terminator cut.
+  int length = wvsprintfA(text, format, args);
+  if (length < 0) return 0;
+  if (length >= static_cast<int>(sizeof text)) length = static_cast<int>(sizeof text) - 1;
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  bool coloured = colour != ConsoleColour::unchanged && GetConsoleScreenBufferInfo(out, &info);
+  if (coloured) {
+    SetConsoleTextAttribute(out, colour == ConsoleColour::bright_red ? kBrightRed : kBrightGreen);
+  }
+  DWORD written = 0;
+  WriteFile(out, text, static_cast<DWORD>(length), &written, nullptr);
+  if (coloured) SetConsoleTextAttribute(out, info.wAttributes);
+  return length;
+}
+
+int plat_console_read_char() { return std::getchar(); }

@@ -1,0 +1,91 @@
+// A virtual cartridge reader/writer: a device that behaves, not a recorder that replays.
+// It presents the files of the device drive's root and carries out the command files written
+// into it. The in-process tests reach it through the platform seam (inprocess.h), and the
+// cartlink-virtual program mounts it as a FUSE file system; both use this one model.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vdev {
+
+inline constexpr uint32_t kReplyFileSize = 9216;     // "T-DRIVER.DMP": replies, then the status sector
+inline constexpr uint32_t kDumpFileSize = 0x1000000; // "DUMP.ROM": the cartridge window
+
+// How "T-DRIVER.DMP" is presented, for discovery's failure paths.
+enum class StatusFile { present, missing, short_file };
+// Where discovery gets the key bytes: "BOOT" in the status sector, or the family 240 request.
+enum class KeySource { status_sector, request };
+
+struct DeviceConfig {
+  std::string name = "NES_HWRKA_FW400";      // status sector text before an identity command;
+                                             // raw bytes, up to 256, no terminator needed
+  std::string identity = "NES_HWRKA_FW400";  // status sector text after an identity command
+  std::array<uint8_t, 8> key{0x3A, 0x91, 0x5C, 0x07, 0xE2, 0x48, 0xB6, 0x1F};
+  KeySource key_source = KeySource::status_sector;
+  std::string date_digits = "20211001";      // at status sector byte 1016, up to 8 characters
+  StatusFile status_file = StatusFile::present;
+};
+
+// One thing that happened at the drive, in order.
+struct TraceEvent {
+  enum class Kind { command_file, reply_read, dump_read };
+  Kind kind;
+  std::string file;             // name within the root: "CMD2.CMD", "T-DRIVER.DMP", "DUMP.ROM"
+  std::vector<uint8_t> data;    // command file: its whole contents as written
+  uint64_t offset = 0;          // reads: byte offset and count asked for
+  uint32_t count = 0;
+};
+
+// Every packet the device saw, in order, and whether its marker and CRC were good.
+struct PacketRecord {
+  uint8_t family = 0;
+  uint8_t sub = 0;
+  bool accepted = false;
+};
+
+// A cartridge in the NES slot, seen through its two buses.
+class NesBoard {
+ public:
+  virtual ~NesBoard() = default;
+  virtual uint8_t cpu_read(uint16_t address) = 0;
+  virtual void cpu_write(uint16_t address, uint8_t value) = 0;
+  virtual uint8_t ppu_read(uint16_t address) = 0;
+  virtual void ppu_write(uint16_t address, uint8_t value) = 0;
+};
+
+class Device {
+ public:
+  explicit Device(DeviceConfig config = {});
+  ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  DeviceConfig& config();
+  void insert_nes(std::unique_ptr<NesBoard> board);
+  NesBoard* nes();
+
+  // The drive's root as files. Names are plain ("T-DRIVER.DMP"), compared as the device does.
+  bool exists(std::string_view file) const;
+  uint64_t size(std::string_view file) const;
+  // Reads as the drive delivers; records reply and window reads in the trace.
+  uint32_t read(std::string_view file, uint64_t offset, uint8_t* buffer, uint32_t count);
+  // A command file was written and closed: check and carry out its packets in order.
+  void take_command_file(std::string_view file, const uint8_t* data, size_t length);
+
+  const std::vector<TraceEvent>& trace() const;
+  const std::vector<PacketRecord>& packets() const;
+  void clear_trace();
+  // Also writes one line per trace event to `log` (nullptr: none).
+  void set_trace_log(std::FILE* log);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace vdev
