@@ -1,6 +1,10 @@
 #include "tests/support.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/image_buffer.h"
 #include "link/cipher.h"
@@ -12,4 +16,25 @@ void reset_program_state() {
   cipher_reset_state();
   nes_reset_state();
   std::memset(g_image_buffer, 0, kImageBufferSize);
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "cartlink-test-XXXXXX").string();
+  char* made = mkdtemp(pattern.data());
+  root_ = made ? std::string(made) + "/" : std::string();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+}
+
+std::vector<uint8_t> read_whole_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_whole_file(const std::string& path, const std::vector<uint8_t>& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }

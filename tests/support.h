@@ -3,11 +3,31 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "virtual_device/device.h"
 #include "virtual_device/inprocess.h"
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  // The folder's path with a trailing '/', as a drive root is given.
+  const std::string& root() const { return root_; }
+  std::string path(const std::string& name) const { return root_ + name; }
+
+ private:
+  std::string root_;
+};
+
+// Whole contents of a file; empty when it cannot be read.
+std::vector<uint8_t> read_whole_file(const std::string& path);
+void write_whole_file(const std::string& path, const std::vector<uint8_t>& data);
 
 // Everything process-wide back to its state at program start.
 void reset_program_state();
