@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,11 @@ struct DeviceConfig {
   KeySource key_source = KeySource::status_sector;
   std::string date_digits = "20211001";      // at status sector byte 1016, up to 8 characters
   StatusFile status_file = StatusFile::present;
+  uint32_t short_file_size = 9000;           // "T-DRIVER.DMP" size when status_file is short_file
+  // Firmware number the device works by; empty: the number in `identity` for "NES_HWRKA_FW"
+  // boards, 403 (no payload cipher) for every other identity.
+  std::optional<int32_t> firmware;
+  uint8_t misc_byte = 0;                     // family 14 sub-command 18 answer
 };
 
 // One thing that happened at the drive, in order.
@@ -43,10 +49,15 @@ struct TraceEvent {
 
 // Every packet the device saw, in order, and whether its marker and CRC were good.
 struct PacketRecord {
+  enum class Fault : uint8_t { none, marker, crc, partial };
   uint8_t family = 0;
   uint8_t sub = 0;
   bool accepted = false;
+  Fault fault = Fault::none;    // why it was refused; partial: a tail shorter than a packet
 };
+
+// The NES bus that "DUMP.ROM" shows (file offset = bus address, modulo 0x10000).
+enum class NesBus : uint8_t { cpu, ppu };
 
 // A cartridge in the NES slot, seen through its two buses.
 class NesBoard {
@@ -56,6 +67,9 @@ class NesBoard {
   virtual void cpu_write(uint16_t address, uint8_t value) = 0;
   virtual uint8_t ppu_read(uint16_t address) = 0;
   virtual void ppu_write(uint16_t address, uint8_t value) = 0;
+  // Reads without side effects (status toggles, latches), for the "DUMP.ROM" window.
+  virtual uint8_t cpu_peek(uint16_t address) { return cpu_read(address); }
+  virtual uint8_t ppu_peek(uint16_t address) { return ppu_read(address); }
 };
 
 class Device {
@@ -75,7 +89,25 @@ class Device {
   // Reads as the drive delivers; records reply and window reads in the trace.
   uint32_t read(std::string_view file, uint64_t offset, uint8_t* buffer, uint32_t count);
   // A command file was written and closed: check and carry out its packets in order.
+  // Any other name is stored as a plain file of the drive and carried out never.
   void take_command_file(std::string_view file, const uint8_t* data, size_t length);
+  // Plain stored files: writes within or past the end (the device's own files refuse, 0),
+  // removal and renaming. Renaming onto a command file name hands its contents over as a
+  // command file, as a copy-then-rename save would.
+  uint32_t write(std::string_view file, uint64_t offset, const uint8_t* data, uint32_t count);
+  bool remove(std::string_view file);
+  bool rename(std::string_view from, std::string_view to);
+
+  // Device state, for tests.
+  bool identified() const;                  // an identity command has switched the name text
+  int32_t firmware_level() const;           // below 403: block-program payloads are ciphered
+  NesBus dump_bus() const;
+  // The four words of the last program setup (family 14 sub-command 11), if one came. The
+  // block-program algorithm writes 0xF0 (read/reset) to word1 once per packet, then for each
+  // data byte 0xAA to word2, 0x55 to word3, 0xA0 to word4 and the byte to its address: the
+  // AMD command cycles. Without a setup the bytes are written plainly.
+  std::optional<std::array<uint16_t, 4>> program_setup() const;
+  uint8_t setting_byte() const;             // family 14 sub-command 144
 
   const std::vector<TraceEvent>& trace() const;
   const std::vector<PacketRecord>& packets() const;
