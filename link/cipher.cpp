@@ -94,25 +94,26 @@ void blowfish_decrypt_block(const CipherContext& context, uint32_t& left, uint32
   right = l ^ context.p[1];
 }
 
-void payload_encrypt(const CipherContext& context, uint8_t* bytes, uint32_t length) {
-  // The device takes each half least significant byte first, unlike the usual convention.
+namespace {
+// The device takes each half least significant byte first, unlike the usual convention.
+void payload_blocks(const CipherContext& context, uint8_t* bytes, uint32_t length,
+                    void (*block)(const CipherContext&, uint32_t&, uint32_t&)) {
   for (uint32_t k = 0; length - k >= 8; k += 8) {
     uint32_t left = load_le32(bytes + k);
     uint32_t right = load_le32(bytes + k + 4);
-    blowfish_encrypt_block(context, left, right);
+    block(context, left, right);
     store_le32(bytes + k, left);
     store_le32(bytes + k + 4, right);
   }
 }
+}  // namespace
+
+void payload_encrypt(const CipherContext& context, uint8_t* bytes, uint32_t length) {
+  payload_blocks(context, bytes, length, blowfish_encrypt_block);
+}
 
 void payload_decrypt(const CipherContext& context, uint8_t* bytes, uint32_t length) {
-  for (uint32_t k = 0; length - k >= 8; k += 8) {
-    uint32_t left = load_le32(bytes + k);
-    uint32_t right = load_le32(bytes + k + 4);
-    blowfish_decrypt_block(context, left, right);
-    store_le32(bytes + k, left);
-    store_le32(bytes + k + 4, right);
-  }
+  payload_blocks(context, bytes, length, blowfish_decrypt_block);
 }
 
 void cipher_set_key(const uint8_t* key, uint32_t length) {
