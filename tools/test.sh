@@ -2,22 +2,24 @@
 # Sets everything up and runs every test: installs the packages, cross-builds cartlink.exe,
 # builds and tests natively (end-to-end tests included: cartlink and, under wine, cartlink.exe
 # against a mounted virtual device), then builds and tests again with ASan and UBSan.
-# CARTLINK_WERROR=ON turns warnings into errors (CI sets it).
+# CARTLINK_WERROR=ON turns warnings into errors; CARTLINK_E2E_REQUIRED=ON makes a missing FUSE,
+# wine or cartlink.exe fail the end-to-end tests instead of skipping them. CI sets both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 werror="${CARTLINK_WERROR:-OFF}"
+e2e_required="${CARTLINK_E2E_REQUIRED:-OFF}"
 
 bash tools/setup.sh
 
 cmake --preset windows -DCARTLINK_WERROR="$werror"
 cmake --build --preset windows
 
-cmake --preset native -DCARTLINK_WERROR="$werror" \
+cmake --preset native -DCARTLINK_WERROR="$werror" -DCARTLINK_E2E_REQUIRED="$e2e_required" \
   -DCARTLINK_WINDOWS_EXE="$PWD/build/windows/cartlink.exe"
 cmake --build --preset native
 ctest --preset native
 
-cmake --preset asan -DCARTLINK_WERROR="$werror" \
+cmake --preset asan -DCARTLINK_WERROR="$werror" -DCARTLINK_E2E_REQUIRED="$e2e_required" \
   -DCARTLINK_WINDOWS_EXE="$PWD/build/windows/cartlink.exe"
 cmake --build --preset asan
 ctest --preset asan
