@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/drives.h"
 #include "virtual_device/device.h"
 #include "virtual_device/nes_boards.h"
 
@@ -258,29 +259,15 @@ std::unique_ptr<vdev::NesBoard> build_cartridge(const Options& o, bool& ok) {
   return std::make_unique<vdev::F90Board>(std::move(contents));
 }
 
-// /proc/self/mounts writes space, tab, newline and backslash as octal escapes.
-std::string unescape_mount_field(const std::string& field) {
-  std::string out;
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
-        field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
-      out.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                      (field[i + 3] - '0')));
-      i += 3;
-    } else {
-      out.push_back(field[i]);
-    }
-  }
-  return out;
-}
-
+// The drive list is the mount table, each point with a trailing '/'.
 bool is_mount_point(const std::string& path) {
-  std::ifstream in("/proc/self/mounts");
-  std::string device, point;
-  std::string rest;
-  while (in >> device >> point) {
-    std::getline(in, rest);
-    if (unescape_mount_field(point) == path) return true;
+  static char roots[65536];
+  const uint32_t used = plat_list_drive_roots(roots, sizeof roots);
+  const std::string wanted = path.back() == '/' ? path : path + "/";
+  for (uint32_t at = 0; at < used;) {
+    const std::string root(roots + at);
+    if (root == wanted) return true;
+    at += static_cast<uint32_t>(root.size()) + 1;
   }
   return false;
 }
