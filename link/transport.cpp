@@ -31,7 +31,7 @@ bool device_file(char (&name)[kRootPathSize], const char* pattern, int number = 
 
 uint32_t read_device_file(const char* pattern, int32_t offset, uint8_t* buffer, uint32_t count) {
   char name[kRootPathSize];
-  if (!device_file(name, pattern)) return 0;
+  if (!buffer || !device_file(name, pattern)) return 0;
   if (count >= kReplyBlock) return read_file_unbuffered(name, buffer, count, offset);
   // Short answers come as one whole block: unbuffered reads take whole sectors only.
   uint8_t bounce[kReplyBlock] = {};

@@ -52,7 +52,7 @@ std::vector<Mount> read_mounts() {
     if (m.root.size() + sizeof("T-DRIVER.DMP") > kRootPathSize) continue;
     mounts.push_back(std::move(m));
   }
-  std::sort(mounts.begin(), mounts.end(),
+  std::stable_sort(mounts.begin(), mounts.end(),
             [](const Mount& a, const Mount& b) { return a.root < b.root; });
   // A point mounted twice counts once; the later mount is the one that is seen.
   std::vector<Mount> unique;
