@@ -12,6 +12,8 @@ namespace vdev {
 
 // Each kind's build function lives in its board's own file.
 bool build_f90(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_n64(Device& device, const CartridgeOptions& options, std::string& error);
+const std::vector<CartridgeOption>& n64_option_list();
 
 namespace {
 
@@ -27,6 +29,9 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
         {"prg", "FILE", "PRG ROM, 16 KiB (mirrored) or 32 KiB (default: all 0xFF)"},
         {"chr", "FILE", "CHR ROM, exactly 8 KiB (default: all 0xFF)"}},
        build_f90},
+      {"n64", "N64 cartridge: 64 MiB flash in the ROM window at 0x10000000 (DUMP.ROM), 2 KiB "
+              "paged save memory, 128 KiB probed save memory",
+       n64_option_list(), build_n64},
       {"none", "an empty slot", {}, build_none},
   };
   return kinds;
