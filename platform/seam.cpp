@@ -3,6 +3,9 @@
 #include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/os.h"
+#include "platform/sleep.h"
+
+void (*g_plat_sleep_hook)(uint32_t milliseconds) = nullptr;
 
 namespace {
 const PlatformOps kOsOps = {os_write_file,   os_read_at,     os_write_at,

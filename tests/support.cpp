@@ -11,12 +11,14 @@
 #include "link/link_state.h"
 #include "families/n64.h"
 #include "nes/nes_family.h"
+#include "platform/sleep.h"
 
 void reset_program_state() {
   link_reset_state();
   cipher_reset_state();
   nes_reset_state();
   n64_reset_state();
+  g_plat_sleep_hook = nullptr;
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
 

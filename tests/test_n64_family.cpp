@@ -198,7 +198,9 @@ TEST_F(N64Read, WindowBounds) {
     EXPECT_EQ(trace_shape(), c.shape);
     const auto dumps = events(Kind::dump_read);
     if (!dumps.empty()) {
-      EXPECT_EQ(dumps[0].offset, c.dump_offset);
+      // The transport reads the whole sectors that cover the bytes asked for.
+      EXPECT_LE(dumps[0].offset, c.dump_offset);
+      EXPECT_GT(dumps[0].offset + dumps[0].count, c.dump_offset);
       EXPECT_EQ(out[0], static_cast<uint8_t>(c.dump_offset * 3 + 1));
     }
     const auto sent = sent_packets();

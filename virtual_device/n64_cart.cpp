@@ -140,18 +140,15 @@ void N64Cart::bus_read(uint32_t address, uint8_t* out, uint32_t count) {
   }
 }
 
-// Pairs of bytes at even addresses go as one word; a lone byte goes with the other half 0xFF.
+// Writes are whole bus words: address bit 0 is not wired for them, so the bytes go in pairs
+// from the word that holds the address; a lone last byte goes with the low half 0xFF.
+static uint16_t pair_at(const uint8_t* data, uint32_t i, uint32_t count) {
+  return static_cast<uint16_t>(data[i] << 8 | (i + 1 < count ? data[i + 1] : 0xFF));
+}
+
 void N64Cart::bus_write(uint32_t address, const uint8_t* data, uint32_t count) {
-  for (uint32_t i = 0; i < count;) {
-    const uint32_t a = address + i;
-    if ((a & 1) == 0 && i + 1 < count) {
-      bus_write_word(a, static_cast<uint16_t>(data[i] << 8 | data[i + 1]));
-      i += 2;
-    } else {
-      bus_write_word(a & ~1u, (a & 1) ? static_cast<uint16_t>(0xFF00 | data[i])
-                                      : static_cast<uint16_t>(data[i] << 8 | 0xFF));
-      ++i;
-    }
+  for (uint32_t i = 0; i < count; i += 2) {
+    bus_write_word((address & ~1u) + i, pair_at(data, i, count));
   }
 }
 
@@ -168,23 +165,13 @@ void N64Cart::program(uint32_t address, const uint8_t* packet, uint32_t max, Slo
       std::swap(data[k], data[k + 1]);
     }
   }
-  if (!in_window(address)) return;
-  for (uint32_t i = 0; i < n;) {
-    const uint32_t a = address + i;
-    uint16_t value;
-    if ((a & 1) == 0 && i + 1 < n) {
-      value = static_cast<uint16_t>(data[i] << 8 | data[i + 1]);
-      i += 2;
-    } else {
-      value = (a & 1) ? static_cast<uint16_t>(0xFF00 | data[i])
-                      : static_cast<uint16_t>(data[i] << 8 | 0xFF);
-      ++i;
-    }
+  for (uint32_t i = 0; i < n; i += 2) {
+    const uint32_t a = (address & ~1u) + i;
     if (!in_window(a)) break;
     flash_.write_word(kUnlock1, 0xAA);
     flash_.write_word(kUnlock2, 0x55);
     flash_.write_word(kUnlock1, 0xA0);
-    flash_.write_word(word_of(a), value);
+    flash_.write_word(word_of(a), pair_at(data.data(), i, n));
   }
 }
 

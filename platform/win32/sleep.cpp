@@ -2,4 +2,10 @@
 
 #include "platform/sleep.h"
 
-void plat_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
+void plat_sleep_ms(uint32_t milliseconds) {
+  if (g_plat_sleep_hook) {
+    g_plat_sleep_hook(milliseconds);
+    return;
+  }
+  Sleep(milliseconds);
+}
