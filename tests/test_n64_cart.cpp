@@ -30,14 +30,14 @@ class N64Cart : public VirtualDeviceTest {
     reset_link();
     g_sleeps = 0;
     g_slept_ms = 0;
-    g_plat_sleep_hook = count_sleep;
+    plat_install_sleep(count_sleep);
   }
 
   void reset_link() {
     reset_program_state();
     std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
     std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
-    g_plat_sleep_hook = count_sleep;
+    plat_install_sleep(count_sleep);
   }
 
   // Inserts a cartridge (erased flash unless `rom` is given) and identifies as `identity`.
