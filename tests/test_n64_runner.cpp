@@ -29,13 +29,12 @@ class N64Runner : public VirtualDeviceTest {
     device.config().name = identity;
     device.config().identity = identity;
     g_sleeps = 0;
+    plat_install_sleep(count_sleep);
     return ref;
   }
 
   int run(const std::vector<std::string>& args) {
-    const int code = run_cli(args, &out, &err);
-    plat_install_sleep(count_sleep);  // the runner starts from the program's state
-    return code;
+    return run_cli(args, &out, &err);
   }
 
   size_t packets_of(uint8_t sub) const {
@@ -112,10 +111,10 @@ TEST_F(N64Runner, EraseThatNeverFinishesFails) {
   vdev::N64CartConfig config;
   config.chip.erase_never_finishes = true;
   insert("N64_HWRKB_FW400", config);
-  plat_install_sleep(count_sleep);
   EXPECT_EQ(run({"erase", "n64", "0x10000000"}), 1);
   EXPECT_NE(err.find("did not read back erased"), std::string::npos) << err;
   EXPECT_EQ(packets_of(kN64SubRead), 52u);
+  EXPECT_EQ(g_sleeps, 51u);
 }
 
 TEST_F(N64Runner, SaveMemoryWriteAndRead) {
