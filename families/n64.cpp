@@ -154,7 +154,7 @@ uint32_t paged_read(uint32_t address, uint8_t* destination, uint32_t length) {
   uint8_t scratch[kReplyBlock] = {};
   if (read_reply(0, scratch, kReplyBlock) == 0) return 0;
   const uint32_t n = std::min(length, kN64Page);
-  std::memcpy(destination, scratch + (address & kPageOffsetMask), n);
+  if (n != 0) std::memcpy(destination, scratch + (address & kPageOffsetMask), n);
   return n;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -41,7 +42,7 @@ class AnsweringCartridge : public vdev::Cartridge {
     if (packet[2] == kN64SubIdentity) host.set_identified();
     auto reply = host.reply();
     std::fill(reply.begin(), reply.end(), 0);
-    std::memcpy(reply.data(), answer.data(), std::min(answer.size(), reply.size()));
+    std::copy_n(answer.begin(), std::min(answer.size(), reply.size()), reply.begin());
   }
   uint64_t dump_size() const override { return 0x4000000; }
   void dump(uint64_t offset, uint8_t* out, uint32_t count) override {
