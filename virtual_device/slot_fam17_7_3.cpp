@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "virtual_device/device.h"
 #include "virtual_device/slot_fams.h"
 
 namespace vdev {
@@ -54,6 +55,52 @@ std::vector<uint8_t> pattern_memory(uint64_t size) {
     bytes[a] = static_cast<uint8_t>(a ^ (a >> 8) * 3 ^ (a >> 16) * 7 ^ (a >> 24) * 13);
   }
   return bytes;
+}
+
+bool slot_memory(const CartridgeOptions& options, uint64_t size, std::vector<uint8_t>& memory,
+                 std::string& error) {
+  std::vector<uint8_t> file;
+  if (!option_file(options, "rom", "ROM", file, error, 1, size)) return false;
+  if (options.count("rom") == 0) {
+    memory = pattern_memory(size);
+  } else {
+    memory.assign(size, 0xFF);
+    std::copy(file.begin(), file.end(), memory.begin());
+  }
+  return true;
+}
+
+namespace {
+
+template <typename T>
+bool build_plain(Device& device, const CartridgeOptions& options, std::string& error,
+                 uint64_t size) {
+  std::vector<uint8_t> memory;
+  if (!slot_memory(options, size, memory, error)) return false;
+  device.insert(std::make_unique<T>(std::move(memory)));
+  return true;
+}
+
+}  // namespace
+
+bool build_fam17(Device& device, const CartridgeOptions& options, std::string& error) {
+  return build_plain<Fam17Cartridge>(device, options, error, Fam17Cartridge::kSize);
+}
+
+bool build_fam7(Device& device, const CartridgeOptions& options, std::string& error) {
+  return build_plain<Fam7Cartridge>(device, options, error, kFam7Size);
+}
+
+bool build_fam3(Device& device, const CartridgeOptions& options, std::string& error) {
+  return build_plain<Fam3Cartridge>(device, options, error, kFam3Size);
+}
+
+bool build_fam19(Device& device, const CartridgeOptions& options, std::string& error) {
+  return build_plain<Fam19Cartridge>(device, options, error, kFam19Size);
+}
+
+bool build_fam2(Device& device, const CartridgeOptions& options, std::string& error) {
+  return build_plain<Fam2Cartridge>(device, options, error, Fam2Cartridge::kSize);
 }
 
 }  // namespace vdev

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "virtual_device/device.h"
 #include "virtual_device/slot_fams.h"
 
 namespace vdev {
@@ -194,6 +195,21 @@ void Fam20Cartridge::carry_out(const uint8_t* p, SlotHost& host) {
     default:
       break;  // not a sub-command this cartridge knows: ignored
   }
+}
+
+bool build_fam20(Device& device, const CartridgeOptions& options, std::string& error) {
+  std::vector<uint8_t> memory;
+  PortConfig port;
+  uint64_t wakes_after = 0;
+  if (!slot_memory(options, Fam20Cartridge::kSize, memory, error) ||
+      !option_number(options, "port-wakes-after", wakes_after, error, 1000) ||
+      !option_flag(options, "port-never-wakes", port.never_wakes, error) ||
+      !option_flag(options, "port-locked", port.locked, error)) {
+    return false;
+  }
+  port.wakes_after = static_cast<uint32_t>(wakes_after);
+  device.insert(std::make_unique<Fam20Cartridge>(std::move(memory), port));
+  return true;
 }
 
 }  // namespace vdev

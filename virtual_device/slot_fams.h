@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "virtual_device/cartridges.h"
 #include "virtual_device/slot.h"
 
 namespace vdev {
@@ -36,6 +37,12 @@ class BusMemory {
 
 // A recognisable fill for memories without a file: every byte depends on its whole address.
 std::vector<uint8_t> pattern_memory(uint64_t size);
+
+// The `size` bytes of a slot's memory from the "rom" option: the file's bytes from address 0
+// and 0xFF after them, or the built-in pattern without the option. False with `error` set when
+// the file is unusable.
+bool slot_memory(const CartridgeOptions& options, uint64_t size, std::vector<uint8_t>& memory,
+                 std::string& error);
 
 // How family 20's command port behaves.
 struct PortConfig {
@@ -80,6 +87,12 @@ class Fam20Cartridge : public Cartridge {
   uint32_t wake_commands_ = 0;
   uint8_t status_ = 0;
 };
+
+// Memory sizes of the slots whose address space is larger than what is modelled: addresses
+// past them read 0xFF.
+inline constexpr uint64_t kFam19Size = 0x1000000;
+inline constexpr uint64_t kFam7Size = 0x1000000;
+inline constexpr uint64_t kFam3Size = 0x1000000;
 
 class Fam19Cartridge : public Cartridge {
  public:
