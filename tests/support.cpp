@@ -10,12 +10,14 @@
 #include "link/cipher.h"
 #include "link/link_state.h"
 #include "nes/nes_family.h"
+#include "platform/sleep.h"
 #include "runner/runner.h"
 
 void reset_program_state() {
   link_reset_state();
   cipher_reset_state();
   nes_reset_state();
+  plat_install_sleep(nullptr);
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
 
