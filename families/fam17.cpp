@@ -57,14 +57,14 @@ void fam17_write_bytes(uint32_t address, const uint8_t* source, uint32_t count) 
 
 uint8_t fam17_read_byte(uint32_t address) {
   uint8_t block[kKilobyte] = {};
-  read_dump(static_cast<int32_t>(address & kFam17AddressMask & ~(kKilobyte - 1)), block,
-            kKilobyte);
+  read_dump(static_cast<int32_t>(address & kFam17AddressMask & ~(kKilobyte - 1)), block, kKilobyte);
   return block[address & (kKilobyte - 1)];
 }
 
 void fam17_read_block(uint32_t address, uint8_t* destination, uint32_t length) {
   // The window holds the 24-bit address space; higher address bits are not part of it.
-  if (length != 0) read_dump(static_cast<int32_t>(address & kFam17AddressMask), destination, length);
+  if (length != 0)
+    read_dump(static_cast<int32_t>(address & kFam17AddressMask), destination, length);
 }
 
 void fam17_write_sequence_a() {

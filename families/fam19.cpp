@@ -114,8 +114,7 @@ void fam19_write_word_le(uint32_t address, uint16_t value) {
   send_command(packet, kPacketSize);
 }
 
-void fam19_write_word_list(const uint32_t* word_addresses, const uint16_t* values,
-                           uint32_t count) {
+void fam19_write_word_list(const uint32_t* word_addresses, const uint16_t* values, uint32_t count) {
   std::vector<uint8_t> buffer(std::max<uint32_t>(count, 1) * kPacketSize, 0);
   for (uint32_t i = 0; i < count; ++i) {
     uint8_t* packet = buffer.data() + i * kPacketSize;
@@ -136,14 +135,12 @@ void fam19_prepare_cipher() {
   cipher_set_key(key, 8);
 }
 
-void fam19_write_block_enciphered(uint32_t byte_address, const uint8_t* source,
-                                  uint32_t length) {
+void fam19_write_block_enciphered(uint32_t byte_address, const uint8_t* source, uint32_t length) {
   write_runs(kFam19SubWriteEnciphered, kFam19WriteChunk, Form::enciphered, byte_address >> 1,
              source, length);
 }
 
-void fam19_write_block_skip_blank(uint32_t byte_address, const uint8_t* source,
-                                  uint32_t length) {
+void fam19_write_block_skip_blank(uint32_t byte_address, const uint8_t* source, uint32_t length) {
   write_runs(kFam19SubWriteSkipBlank, kFam19SkipBlankChunk, Form::skip_blank, byte_address >> 1,
              source, length);
 }

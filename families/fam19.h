@@ -30,8 +30,7 @@ void fam19_write_word(uint32_t word_address, uint16_t value);
 // The address goes out as the caller gives it.
 void fam19_write_word_le(uint32_t address, uint16_t value);
 // One packet per word, all in one command file.
-void fam19_write_word_list(const uint32_t* word_addresses, const uint16_t* values,
-                           uint32_t count);
+void fam19_write_word_list(const uint32_t* word_addresses, const uint16_t* values, uint32_t count);
 void fam19_write_block(uint32_t word_address, const uint8_t* source, uint32_t length);
 // Keys the payload cipher from the device's key data (replacing any earlier key).
 void fam19_prepare_cipher();

@@ -126,8 +126,8 @@ void fam20_write_block(uint8_t selector, uint8_t bank, uint16_t offset, const ui
   send_command(buffer.data(), packets * kPacketSize);
 }
 
-void fam20_write_short_block(uint8_t selector, uint8_t bank, uint16_t offset,
-                             const uint8_t* source, uint16_t length) {
+void fam20_write_short_block(uint8_t selector, uint8_t bank, uint16_t offset, const uint8_t* source,
+                             uint16_t length) {
   const uint16_t n = std::min(length, kFam20ShortBlockMax);
   uint8_t packet[kPacketSize];
   set_header(packet, kFam20SubShortBlockWrite, selector, bank, offset, n);

@@ -39,8 +39,8 @@ void fam20_write_byte_list(const uint32_t* addresses, const uint8_t* values, uin
 void fam20_write_block(uint8_t selector, uint8_t bank, uint16_t offset, const uint8_t* source,
                        uint32_t length);
 // One packet of at most kFam20ShortBlockMax bytes; a longer length is cut.
-void fam20_write_short_block(uint8_t selector, uint8_t bank, uint16_t offset,
-                             const uint8_t* source, uint16_t length);
+void fam20_write_short_block(uint8_t selector, uint8_t bank, uint16_t offset, const uint8_t* source,
+                             uint16_t length);
 uint8_t fam20_query(uint8_t value);
 // One command file; the whole 32-bit address travels and advances with each packet.
 void fam20_write_block_addr32(uint32_t address, const uint8_t* source, uint32_t length);

@@ -22,8 +22,8 @@ constexpr uint32_t kFam17WriteStep = 1024;
 constexpr uint32_t kWindowUnit = 1024;
 
 // Reads in reply-sized commands; false when a reply read delivers less than asked.
-bool read_in_steps(uint32_t (*read)(uint32_t, uint8_t*, uint32_t), uint64_t address,
-                   uint8_t* out, uint32_t length) {
+bool read_in_steps(uint32_t (*read)(uint32_t, uint8_t*, uint32_t), uint64_t address, uint8_t* out,
+                   uint32_t length) {
   for (uint32_t done = 0; done < length;) {
     const uint32_t n = std::min(kReplyStep, length - done);
     if (read(static_cast<uint32_t>(address + done), out + done, n) != n) return false;

@@ -48,7 +48,7 @@ bool slot_memory(const CartridgeOptions& options, uint64_t size, std::vector<uin
 struct PortConfig {
   uint32_t wakes_after = 0;  // wake commands (4) before the port answers awake; 0: awake at once
   bool never_wakes = false;
-  bool locked = false;       // every exchange must first unlock it (0x06, 0x39 after 0x7D)
+  bool locked = false;  // every exchange must first unlock it (0x06, 0x39 after 0x7D)
 };
 
 class Fam20Cartridge : public Cartridge {
