@@ -84,8 +84,8 @@ TEST_F(N64Runner, WriteRefusalsAndFailures) {
   EXPECT_NE(err.find("does not read back"), std::string::npos) << err;
 
   device.clear_trace();
-  EXPECT_EQ(run({"write", "n64", "0x10000001", folder.path("in.bin")}), 1);
-  EXPECT_NE(err.find("even address"), std::string::npos) << err;
+  EXPECT_EQ(run({"write", "n64", "0x10000001", folder.path("in.bin")}), 2);
+  EXPECT_NE(err.find("multiples of 2"), std::string::npos) << err;
   EXPECT_EQ(packets_of(kN64SubWrite5), 0u);
 
   EXPECT_EQ(run({"write", "n64", "0x13FFFFF0", folder.path("in.bin")}), 2);
@@ -130,12 +130,16 @@ TEST_F(N64Runner, SaveMemoryWriteAndRead) {
 
 TEST_F(N64Runner, SaveWritesOfPartUnitsAreRefusedBeforeSending) {
   auto& cart = insert("N64_HWRKB_FW400");
-  for (size_t size : {100u, 129u, 1000u}) {
-    SCOPED_TRACE(size);
+  struct Case {
+    const char* address;
+    size_t size;
+  };
+  for (const Case c : {Case{"0", 100}, Case{"0", 129}, Case{"0", 1000}, Case{"0x40", 128}}) {
+    SCOPED_TRACE(c.size);
     device.clear_trace();
-    write_whole_file(folder.path("save.bin"), pattern(size, 2));
-    EXPECT_EQ(run({"write", "n64-save", "0", folder.path("save.bin")}), 1);
-    EXPECT_NE(err.find("whole units of 128 bytes"), std::string::npos) << err;
+    write_whole_file(folder.path("save.bin"), pattern(c.size, 2));
+    EXPECT_EQ(run({"write", "n64-save", c.address, folder.path("save.bin")}), 2);
+    EXPECT_NE(err.find("multiples of 128"), std::string::npos) << err;
     EXPECT_EQ(packets_of(kN64SubWriteStart) + packets_of(kN64SubWriteChunk), 0u);
   }
   EXPECT_EQ(cart.save_memory()[0], 0xFF);
