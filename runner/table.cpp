@@ -21,12 +21,6 @@ int identify_job(const std::vector<std::string>& args);
 int probe_job(const std::vector<std::string>& args);
 }  // namespace runner_n64
 
-const std::vector<RunnerJob>& runner_jobs() {
-  static const std::vector<RunnerJob> jobs = {
-      {"n64-identify", "", "N64 identity: the firmware number, read chunk and bound operations",
-       0, 0, runner_n64::identify_job},
-      {"n64-probe", "", "N64 save memory probe: selector, identification bytes, status", 0, 0,
-       runner_n64::probe_job},
 namespace runner_fams {
 bool fam20_start_slot();
 bool fam20_read(uint64_t address, uint8_t* out, uint32_t length);
@@ -54,6 +48,10 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, runner_fams::port_wake_job},
       {"port-check", "", "check that a family 20 cartridge's command port answers", 0, 0,
        runner_fams::port_check_job},
+      {"n64-identify", "", "N64 identity: the firmware number, read chunk and bound operations",
+       0, 0, runner_n64::identify_job},
+      {"n64-probe", "", "N64 save memory probe: selector, identification bytes, status", 0, 0,
+       runner_n64::probe_job},
   };
   return jobs;
 }

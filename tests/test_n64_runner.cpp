@@ -69,7 +69,7 @@ TEST_F(N64Runner, WritesProgramAndVerify) {
     vdev::N64CartConfig config;
     config.rom.assign(kChip, 0xFF);
     auto& cart = insert(identity, config);
-    const auto data = pattern(1001, 0x61);
+    const auto data = pattern(1002, 0x61);
     write_whole_file(folder.path("in.bin"), data);
     ASSERT_EQ(run({"write", "n64", "0x10000100", folder.path("in.bin")}), 0) << err;
     for (uint32_t i = 0; i < data.size(); ++i) ASSERT_EQ(cart.rom_byte(0x100 + i), data[i]) << i;
