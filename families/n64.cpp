@@ -40,9 +40,9 @@ constexpr uint32_t kHalfBit = 0x100;
 constexpr uint32_t kAddressedLengthMask = 0x1FC0;
 
 constexpr const char* kEntryNames[kN64Entries] = {
-    "n64_set_address",      "n64_read_word",        "n64_read_block",
-    "n64_write_word",       "n64_write_block",      "n64_write_block_sub5",
-    "n64_write_block_sub7", "n64_read_page",        "n64_write_page"};
+    "n64_set_address",      "n64_read_word",   "n64_read_block",
+    "n64_write_word",       "n64_write_block", "n64_write_block_sub5",
+    "n64_write_block_sub7", "n64_read_page",   "n64_write_page"};
 const char* g_variant_names[kN64Entries] = {};
 
 // --- Variants of sub-commands 2 to 9 ---
@@ -159,8 +159,8 @@ uint32_t paged_read(uint32_t address, uint8_t* destination, uint32_t length) {
 }
 
 bool addressed_write(uint32_t address, const uint8_t* source, uint32_t length) {
-  return send_batch(kN64SubPageWrite, kWideLayout, 0, address, source, length,
-                    kN64AddressedChunk, Payload::plain);
+  return send_batch(kN64SubPageWrite, kWideLayout, 0, address, source, length, kN64AddressedChunk,
+                    Payload::plain);
 }
 
 // The packet always carries a whole half page; a shorter source would have it read past the
@@ -201,8 +201,8 @@ void n64_identify() {
   bool ciphered = false;
   if (has_prefix(sector, kHwrkb, kHwrkbPrefix)) {
     // Compared unsigned, as the table's columns are: a negative number counts as new firmware.
-    firmware = static_cast<uint32_t>(
-        parse_decimal(sector + kHwrkbPrefix, sizeof sector - kHwrkbPrefix));
+    firmware =
+        static_cast<uint32_t>(parse_decimal(sector + kHwrkbPrefix, sizeof sector - kHwrkbPrefix));
     ciphered = firmware < kN64PlainFirmware;
   } else if (has_prefix(sector, kQ3xx, kQ3xxPrefix)) {
     firmware = kN64PlainFirmware;
@@ -239,9 +239,7 @@ void n64_identify() {
   if (ciphered) cipher_set_device_key();
 }
 
-const char* n64_entry_name(uint32_t entry) {
-  return entry < kN64Entries ? kEntryNames[entry] : "";
-}
+const char* n64_entry_name(uint32_t entry) { return entry < kN64Entries ? kEntryNames[entry] : ""; }
 
 const char* n64_bound_variant(uint32_t entry) {
   if (entry >= kN64Entries || g_variant_names[entry] == nullptr) return "empty";

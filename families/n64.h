@@ -33,12 +33,12 @@ inline constexpr uint32_t kN64WindowFirmware = 320;  // windowed reads, no addre
 inline constexpr uint32_t kN64PlainFirmware = 400;   // plain writes, addressed page formats
 
 // Payload bytes per packet of the batched writes.
-inline constexpr uint32_t kN64WriteChunk = 500;     // sub-commands 4 and 5
-inline constexpr uint32_t kN64WriteChunk7 = 480;    // sub-command 7
-inline constexpr uint32_t kN64AddressedChunk = 448; // addressed write, sub-command 9
-inline constexpr uint32_t kN64PageHalf = 256;       // paged write
-inline constexpr uint32_t kN64Page = 512;           // paged read
-inline constexpr uint32_t kN64AddressedMax = 2048;  // addressed read
+inline constexpr uint32_t kN64WriteChunk = 500;      // sub-commands 4 and 5
+inline constexpr uint32_t kN64WriteChunk7 = 480;     // sub-command 7
+inline constexpr uint32_t kN64AddressedChunk = 448;  // addressed write, sub-command 9
+inline constexpr uint32_t kN64PageHalf = 256;        // paged write
+inline constexpr uint32_t kN64Page = 512;            // paged read
+inline constexpr uint32_t kN64AddressedMax = 2048;   // addressed read
 
 // Packet block reads move this many bytes per packet, 2048 on one board kind.
 inline constexpr uint16_t kN64ReadChunk = 8192;
@@ -74,7 +74,7 @@ inline constexpr uint32_t kN64Entries = 9;
 // probe (selector).
 extern N64Table g_n64_table;
 extern uint16_t g_n64_read_chunk;
-extern uint32_t g_n64_firmware;         // the number the table was last bound for
+extern uint32_t g_n64_firmware;  // the number the table was last bound for
 extern uint8_t g_n64_memory_selector;
 
 // Back to the state at program start: every entry empty, chunk 8192, selector 0.

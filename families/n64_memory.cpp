@@ -60,9 +60,8 @@ uint32_t n64_read_memory(uint32_t address, uint8_t* destination, uint32_t length
 uint32_t n64_write_memory(uint32_t address, const uint8_t* source, uint32_t length) {
   if (address == 0) n64_packets::send_bare(kN64SubWriteStart);
   const uint32_t masked = length & kN64MemoryLengthMask;
-  const bool sent =
-      n64_packets::send_batch(kN64SubWriteChunk, n64_packets::kWideLayout, g_n64_memory_selector,
-                              address, source, masked, kN64MemoryWriteChunk,
-                              n64_packets::Payload::plain);
+  const bool sent = n64_packets::send_batch(kN64SubWriteChunk, n64_packets::kWideLayout,
+                                            g_n64_memory_selector, address, source, masked,
+                                            kN64MemoryWriteChunk, n64_packets::Payload::plain);
   return sent ? masked : 0;
 }

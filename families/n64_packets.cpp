@@ -38,8 +38,8 @@ void send_bare(uint8_t sub) {
   send_command(packet, kPacketSize);
 }
 
-bool send_batch(uint8_t sub, Layout layout, uint8_t byte3, uint32_t address,
-                const uint8_t* source, uint32_t length, uint32_t chunk, Payload payload) {
+bool send_batch(uint8_t sub, Layout layout, uint8_t byte3, uint32_t address, const uint8_t* source,
+                uint32_t length, uint32_t chunk, Payload payload) {
   const uint64_t packets = (uint64_t{length} + chunk - 1) / chunk;
   const uint64_t size = packets * kPacketSize;
   if (size > kCommandFileMax || (length != 0 && source == nullptr)) return false;

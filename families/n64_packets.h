@@ -38,7 +38,7 @@ enum class Payload : uint8_t { plain, ciphered };
 // Packet k carries source bytes k * chunk onwards, at most `chunk`, at address + k * chunk.
 // `byte3` goes into byte 3 of wide-layout packets. Returns false, having sent nothing, when
 // the buffer cannot be had or would exceed what one command file can hold.
-bool send_batch(uint8_t sub, Layout layout, uint8_t byte3, uint32_t address,
-                const uint8_t* source, uint32_t length, uint32_t chunk, Payload payload);
+bool send_batch(uint8_t sub, Layout layout, uint8_t byte3, uint32_t address, const uint8_t* source,
+                uint32_t length, uint32_t chunk, Payload payload);
 
 }  // namespace n64_packets

@@ -78,9 +78,10 @@ bool save_read(uint64_t address, uint8_t* out, uint32_t length) {
 // read back.
 bool save_write(uint64_t address, const uint8_t* data, uint32_t length) {
   if (length < kSaveUnit || length % kSaveUnit != 0) {
-    runner_error("the N64 save memory is written in whole units of %u bytes; %u bytes is not "
-                 "one, so nothing was written",
-                 kSaveUnit, length);
+    runner_error(
+        "the N64 save memory is written in whole units of %u bytes; %u bytes is not "
+        "one, so nothing was written",
+        kSaveUnit, length);
     return false;
   }
   const auto first = static_cast<uint32_t>(address);

@@ -142,8 +142,8 @@ TEST_F(N64Cart, SectorEraseFinishingWithinTheLimit) {
   EXPECT_TRUE(n64_erase_sector(kN64RomBase + 0x20000));
   EXPECT_EQ(rom(cart, 0x20000, 4), std::vector<uint8_t>(4, 0xFF));
   EXPECT_EQ(rom(cart, 0x2FFFF, 1), std::vector<uint8_t>(1, 0xFF));  // 64 KiB sectors
-  EXPECT_EQ(cart.rom_byte(0x1FFFF), config.rom[0x1FFFF]);  // the sector below stays
-  EXPECT_EQ(cart.rom_byte(0x30000), config.rom[0x30000]);  // and the one above
+  EXPECT_EQ(cart.rom_byte(0x1FFFF), config.rom[0x1FFFF]);           // the sector below stays
+  EXPECT_EQ(cart.rom_byte(0x30000), config.rom[0x30000]);           // and the one above
   EXPECT_EQ(cart.flash().erases_started(), 1u);
   EXPECT_LT(g_sleeps, 51u);
   EXPECT_EQ(word_reads(), g_sleeps + 1);

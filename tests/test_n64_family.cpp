@@ -152,8 +152,7 @@ TEST_F(N64Read, WordReadSendsLengthTwoAndTakesTheHighByteFirst) {
   EXPECT_EQ(n64_read_word(0x10000AAA), 0x1234);
   const auto sent = sent_packets();
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(slice(sent[0], 1, 10),
-            (std::vector<uint8_t>{16, 3, 0xAA, 0x0A, 0x00, 0x10, 2, 0, 0}));
+  EXPECT_EQ(slice(sent[0], 1, 10), (std::vector<uint8_t>{16, 3, 0xAA, 0x0A, 0x00, 0x10, 2, 0, 0}));
   EXPECT_EQ(trace_shape(), "CR");
 }
 
@@ -219,8 +218,8 @@ TEST_F(N64Read, AddressedReadLengths) {
     uint32_t asked;
     uint16_t sent;
   };
-  for (const Case c : {Case{100, 64}, Case{5000, 2048}, Case{63, 0}, Case{2048, 2048},
-                       Case{0x10040, 64}}) {
+  for (const Case c :
+       {Case{100, 64}, Case{5000, 2048}, Case{63, 0}, Case{2048, 2048}, Case{0x10040, 64}}) {
     SCOPED_TRACE(c.asked);
     device.clear_trace();
     std::vector<uint8_t> out(std::max<uint32_t>(c.asked, 1), 0xEE);
@@ -359,8 +358,8 @@ TEST_F(N64Write, PagedWriteCarriesAHalfPage) {
     uint8_t byte5;
     uint8_t page;
   };
-  for (const Case c : {Case{0x700, 1, 3}, Case{0x0FF, 0, 0}, Case{0x100, 1, 0},
-                       Case{0x10000A00, 0, 1}}) {
+  for (const Case c :
+       {Case{0x700, 1, 3}, Case{0x0FF, 0, 0}, Case{0x100, 1, 0}, Case{0x10000A00, 0, 1}}) {
     SCOPED_TRACE(c.address);
     device.clear_trace();
     EXPECT_TRUE(n64_write_page(c.address, data.data(), 256));

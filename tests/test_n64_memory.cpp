@@ -17,8 +17,7 @@ TEST_F(N64Memory, ProbeStoresTheSelectorAndCopiesEightBytes) {
   std::vector<uint8_t> id(10, 0xEE);
   EXPECT_EQ(n64_probe_memory(id.data()), 3);
   EXPECT_EQ(g_n64_memory_selector, 3);
-  EXPECT_EQ(id, (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0xEE,
-                                      0xEE}));
+  EXPECT_EQ(id, (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0xEE, 0xEE}));
   const auto sent = sent_packets();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0][2], kN64SubProbe);
@@ -96,11 +95,9 @@ TEST_F(N64Memory, WriteMasksTheLengthAndBatches) {
     std::vector<uint16_t> chunks;
   };
   const std::vector<Case> cases = {
-      {0, 1000, 896, true, {384, 384, 128}},
-      {0x1000, 65536, 0, false, {}},
+      {0, 1000, 896, true, {384, 384, 128}}, {0x1000, 65536, 0, false, {}},
       {0x1000, 65535, 65408, false, {}},  // 171 packets, checked by count below
-      {0x1000, 100, 0, false, {}},
-      {0, 127, 0, true, {}},
+      {0x1000, 100, 0, false, {}},           {0, 127, 0, true, {}},
       {0x80, 128, 128, false, {128}},
   };
   for (const auto& c : cases) {

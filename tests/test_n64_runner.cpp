@@ -33,9 +33,7 @@ class N64Runner : public VirtualDeviceTest {
     return ref;
   }
 
-  int run(const std::vector<std::string>& args) {
-    return run_cli(args, &out, &err);
-  }
+  int run(const std::vector<std::string>& args) { return run_cli(args, &out, &err); }
 
   size_t packets_of(uint8_t sub) const {
     size_t n = 0;

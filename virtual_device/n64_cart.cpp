@@ -113,8 +113,8 @@ N64Cart::Dialect N64Cart::dialect(const SlotHost& host) {
   const DeviceConfig& c = host.config();
   const std::string_view id = c.identity;
   if (id.substr(0, kCipherBoard.size()) == kCipherBoard) {
-    const uint32_t firmware =
-        c.firmware ? static_cast<uint32_t>(*c.firmware) : number_after(id.substr(kCipherBoard.size()));
+    const uint32_t firmware = c.firmware ? static_cast<uint32_t>(*c.firmware)
+                                         : number_after(id.substr(kCipherBoard.size()));
     return {firmware < kPlainFrom, firmware >= kPlainFrom};
   }
   if (id.substr(0, kQ3Board.size()) == kQ3Board) return {false, true};
@@ -182,8 +182,8 @@ void N64Cart::page_command(const uint8_t* p, SlotHost& host) {
   if (p[2] == kPageRead) {
     std::fill(reply.begin(), reply.end(), 0);
     const uint32_t first = addressed ? le32(p + kWideAddress) : (p[kPageByte] & 3u) * kPage;
-    const uint32_t n = addressed ? std::min<uint32_t>(le16(p + kWideLength), kAddressedReadMax)
-                                 : kPagedReply;
+    const uint32_t n =
+        addressed ? std::min<uint32_t>(le16(p + kWideLength), kAddressedReadMax) : kPagedReply;
     for (uint32_t i = 0; i < n; ++i) reply[i] = pages_[(first + i) % size];
     return;
   }
@@ -362,7 +362,8 @@ bool build_n64(Device& device, const CartridgeOptions& options, std::string& err
   config.save_size = static_cast<uint32_t>(save_size);
   config.selector = static_cast<uint8_t>(selector);
   if (!option_file(options, "save", "probed save memory", save, error, 1, save_size)) return false;
-  if (auto it = options.find("save-id"); it != options.end() && !parse_id(it->second, config.save_id)) {
+  if (auto it = options.find("save-id");
+      it != options.end() && !parse_id(it->second, config.save_id)) {
     error = "--save-id '" + it->second + "': give 16 hex digits";
     return false;
   }

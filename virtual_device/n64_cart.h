@@ -17,12 +17,12 @@ namespace vdev {
 
 struct N64CartConfig {
   FlashChipConfig chip = default_chip();
-  std::vector<uint8_t> rom;           // .z64 bytes from the window's start; empty: a pattern
-  uint32_t page_memory_size = 2048;   // sub-commands 8 and 9 (four 512-byte pages)
-  uint32_t save_size = 0x20000;       // the probed memory
-  uint8_t selector = 3;               // what the probe answers
+  std::vector<uint8_t> rom;          // .z64 bytes from the window's start; empty: a pattern
+  uint32_t page_memory_size = 2048;  // sub-commands 8 and 9 (four 512-byte pages)
+  uint32_t save_size = 0x20000;      // the probed memory
+  uint8_t selector = 3;              // what the probe answers
   std::array<uint8_t, 8> save_id{0x11, 0x11, 0x80, 0x01, 0x00, 0xC2, 0x00, 0x1E};
-  bool save_ready = true;             // the status bit
+  bool save_ready = true;  // the status bit
 
   static FlashChipConfig default_chip() {
     FlashChipConfig c;
