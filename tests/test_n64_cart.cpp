@@ -240,3 +240,63 @@ TEST_F(N64Cart, SaveMemoryRefusesAnotherSelector) {
 
 }  // namespace
 }  // namespace n64_test
+
+namespace n64_test {
+namespace {
+
+// cartlink-virtual's n64 row: unusable option values are refused with a message, and nothing
+// is inserted.
+TEST(N64CartOptions, RefusesUnusableValues) {
+  TempDir folder;
+  write_whole_file(folder.path("big.bin"), std::vector<uint8_t>(0x2001, 0));
+  const vdev::CartridgeKind* kind = vdev::find_cartridge_kind("n64");
+  ASSERT_NE(kind, nullptr);
+  struct Case {
+    vdev::CartridgeOptions options;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{{"chip-size", "128M"}}, "at most 64M"},
+      {{{"chip-size", "0x1000"}, {"rom", folder.path("big.bin")}}, "too long"},
+      {{{"selector", "256"}}, "--selector"},
+      {{{"save-id", "0011223344556677AA"}}, "16 hex digits"},
+      {{{"save-id", "00112233445566ZZ"}}, "16 hex digits"},
+      {{{"save-size", "0"}}, "at least 1 byte"},
+      {{{"save-size", "4K"}, {"save", folder.path("big.bin")}}, "too long"},
+      {{{"pages", folder.path("missing.bin")}}, "cannot read"},
+      {{{"save-ready", "maybe"}}, "yes or no"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    vdev::Device device;
+    std::string error;
+    EXPECT_FALSE(kind->build(device, c.options, error));
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_EQ(device.cartridge(), nullptr);
+  }
+  // Usable values load the ROM (shown in the window in file order) and the save memory.
+  const auto rom = pattern(0x2000, 0x42);
+  write_whole_file(folder.path("rom.z64"), rom);
+  write_whole_file(folder.path("save.bin"), {9, 8, 7});
+  vdev::Device device;
+  std::string error;
+  ASSERT_TRUE(kind->build(
+      device,
+      {{"chip-size", "8K"}, {"rom", folder.path("rom.z64")}, {"save", folder.path("save.bin")}},
+      error))
+      << error;
+  std::vector<uint8_t> window(16);
+  device.cartridge()->dump(0x2000 - 8, window.data(), 16);  // the chip repeats in the window
+  EXPECT_EQ(std::vector<uint8_t>(window.begin(), window.begin() + 8),
+            std::vector<uint8_t>(rom.end() - 8, rom.end()));
+  EXPECT_EQ(std::vector<uint8_t>(window.begin() + 8, window.end()),
+            std::vector<uint8_t>(rom.begin(), rom.begin() + 8));
+  auto memories = device.cartridge()->memories();
+  ASSERT_EQ(memories.size(), 3u);
+  EXPECT_EQ(*memories[0].bytes, rom);
+  EXPECT_EQ(std::vector<uint8_t>(memories[2].bytes->begin(), memories[2].bytes->begin() + 4),
+            (std::vector<uint8_t>{9, 8, 7, 0xFF}));
+}
+
+}  // namespace
+}  // namespace n64_test
