@@ -7,11 +7,14 @@
 #include <cstring>
 
 #include "virtual_device/device.h"
+#include "virtual_device/flash_chip.h"
 
 namespace vdev {
 
 // Each kind's build function lives in its board's own file.
 bool build_f90(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_sfc(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_wsc(Device& device, const CartridgeOptions& options, std::string& error);
 
 namespace {
 
@@ -27,6 +30,20 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
         {"prg", "FILE", "PRG ROM, 16 KiB (mirrored) or 32 KiB (default: all 0xFF)"},
         {"chr", "FILE", "CHR ROM, exactly 8 KiB (default: all 0xFF)"}},
        build_f90},
+      {"sfc", "SFC flash cartridge: 24-bit bus, byte-mode flash with the game from 0x000000 "
+              "(commands at 0x8AAA/0x8555), battery RAM from 0xF00000; \"DUMP.ROM\" one 8 MiB "
+              "half below firmware 320, the whole bus from 320 (firmware from --identity)",
+       join_options({{"rom", "FILE", "the game image in the flash from 0 (default: a pattern)"},
+                     {"ram", "FILE", "battery RAM contents, up to 1M (default: zeros)"},
+                     {"ram-size", "SIZE", "battery RAM size without --ram (default 32K)"}},
+                    flash_chip_option_list()),
+       build_sfc},
+      {"wsc", "WSC flash cartridge: 1 MiB space filled by a 16-bit flash with the game from 0 "
+              "(commands at 0xF0AAA/0xF0555); protected writes deciphered with the device key "
+              "unless the identity begins WSC_HWRKA_FW4",
+       join_options({{"rom", "FILE", "the game image in the flash from 0 (default: a pattern)"}},
+                    flash_chip_option_list()),
+       build_wsc},
       {"none", "an empty slot", {}, build_none},
   };
   return kinds;
