@@ -102,7 +102,7 @@ TEST_F(SfcCart, WrittenDataReadsBack) {
       {"496 form into flash", sfc_write_block_496, 0x20011, 1000},
       {"32-bit form into flash", sfc_write_block_addr32, 0x30000, 481},
       {"480 form into battery RAM", sfc_write_block_480, 0xF00100, 700},
-      {"long write into battery RAM", sfc_long_write_block, 0xF01000, 1536},
+      {"long write into battery RAM", sfc_long_write_block, 0xF01000, 1200},
   };
   uint8_t seed = 1;
   for (const auto& c : cases) {
