@@ -232,7 +232,6 @@ void sfc_long_write_block(uint32_t address, const uint8_t* source, uint32_t leng
     const uint32_t n = std::min(kSfcChunkLong, length - done);
     set_family(packet, kSfcSubLongWrite);
     put_le24(packet + kLongAddress, address);
-    packet[kLongAddress + 3] = 0;
     put_le16(packet + kLongLength, static_cast<uint16_t>(n));
     std::memcpy(packet + kLongPayload, source + done, n);
     send_command(packet, kPacketSize);

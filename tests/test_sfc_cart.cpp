@@ -158,21 +158,6 @@ TEST_F(SfcCart, ErasesClearExactlyTheirPart) {
   }
 }
 
-// The window of firmware below 320 is one half; from 320 the whole bus.
-TEST_F(SfcCart, WindowSizeFollowsTheFirmware) {
-  struct Case {
-    const char* identity;
-    uint64_t size;
-  } cases[] = {{"SFC_HWRKA_FW308", 0x800000},
-               {"GEN_HWRKA_FW320", 0x1000000},
-               {"SFC_Q3V8_FW400", 0x1000000},
-               {"NES_HWRKA_FW400", 0x800000}};
-  for (const auto& c : cases) {
-    device.config().identity = c.identity;
-    EXPECT_EQ(device.size("DUMP.ROM"), c.size) << c.identity;
-  }
-}
-
 // The registry row builds the cartridge from its options and refuses unusable ones.
 TEST_F(SfcCart, RegistryRowChecksItsOptions) {
   TempDir dir;
