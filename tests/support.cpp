@@ -12,6 +12,7 @@
 #include "link/cipher.h"
 #include "link/link_state.h"
 #include "nes/nes_family.h"
+#include "platform/sleep.h"
 #include "runner/runner.h"
 
 void reset_program_state() {
@@ -20,6 +21,7 @@ void reset_program_state() {
   nes_reset_state();
   sfc_reset_state();
   wsc_reset_state();
+  plat_install_sleep(nullptr);
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
 
