@@ -7,9 +7,11 @@
 #include <iterator>
 
 #include "app/image_buffer.h"
+#include "families/n64.h"
+#include "families/sfc.h"
+#include "families/wsc.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
-#include "families/n64.h"
 #include "nes/nes_family.h"
 #include "platform/sleep.h"
 #include "runner/runner.h"
@@ -19,6 +21,8 @@ void reset_program_state() {
   cipher_reset_state();
   nes_reset_state();
   n64_reset_state();
+  sfc_reset_state();
+  wsc_reset_state();
   plat_install_sleep(nullptr);
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
