@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "virtual_device/system_model.h"
+
 namespace vdev {
 
 inline constexpr uint32_t kReplyFileSize = 9216;     // "T-DRIVER.DMP": replies, then the status sector
@@ -108,6 +110,7 @@ class Device {
   // AMD command cycles. Without a setup the bytes are written plainly.
   std::optional<std::array<uint16_t, 4>> program_setup() const;
   uint8_t setting_byte() const;             // family 14 sub-command 144
+  SystemModel& system();                    // what the family 240 system commands act on
 
   const std::vector<TraceEvent>& trace() const;
   const std::vector<PacketRecord>& packets() const;

@@ -3,8 +3,11 @@
 // Reads and writes each have a lock and a manual-reset event, so one read and one write may be
 // in flight at once.
 #include <windows.h>
-// windows.h first: the SetupAPI and HID headers build on its types.
+// windows.h first: the SetupAPI and HID headers build on its types. mingw-w64's HID headers
+// declare C functions without saying so to C++.
+extern "C" {
 #include <hidsdi.h>
+}
 #include <setupapi.h>
 
 #include <vector>
