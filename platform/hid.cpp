@@ -55,7 +55,8 @@ int32_t hid_open_devices(int32_t max_count, int32_t vendor_id, int32_t product_i
 }
 
 int32_t hid_read_report(int32_t index, uint8_t* buffer, uint32_t length, uint32_t timeout_ms) {
-  if (length + 1 > kHidTransferMax || (!buffer && length > 0)) return -1;
+  // Compared without adding: length + 1 would wrap for the largest lengths.
+  if (length > kHidTransferMax - 1 || (!buffer && length > 0)) return -1;
   HidNode* node = node_at(index);
   if (!node) return -1;
   uint8_t transfer[kHidTransferMax] = {};
@@ -79,7 +80,7 @@ int32_t hid_read_report(int32_t index, uint8_t* buffer, uint32_t length, uint32_
 
 int32_t hid_write_report(int32_t index, const uint8_t* data, uint32_t length,
                          uint32_t timeout_ms) {
-  if (length + 1 > kHidTransferMax || (!data && length > 0)) return -1;
+  if (length > kHidTransferMax - 1 || (!data && length > 0)) return -1;
   HidNode* node = node_at(index);
   if (!node) return -1;
   uint8_t transfer[kHidTransferMax] = {};

@@ -61,6 +61,10 @@ uint32_t v_open_devices(uint32_t max_count, int32_t vendor_id, int32_t product_i
   for (HidDevice* d : g_hid) {
     if (count >= max_count) break;
     const HidDeviceConfig& c = d->config();
+    if (d->faults().missed_enumerations > 0) {
+      --d->faults().missed_enumerations;
+      continue;
+    }
     if (!passes(vendor_id, c.vendor_id) || !passes(product_id, c.product_id) ||
         !passes(usage_page, c.usage_page) || !passes(usage, c.usage) || !c.accessible) {
       continue;
@@ -142,6 +146,7 @@ void HidDevice::close() {
   if (!open_) return;
   open_ = false;
   ++closes_;
+  answers_.clear();  // reports not read by the time the handle closes are gone with it
 }
 
 void HidDevice::take(const uint8_t* transfer, uint32_t length) {
