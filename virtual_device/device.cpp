@@ -104,9 +104,13 @@ const char* fault_text(PacketRecord::Fault fault) {
 
 }  // namespace
 
+// Hands a packet to the inserted cartridge of another slot (defined below, with its host).
+void hand_to_cartridge(Device::State& state, const uint8_t* packet);
+
 struct Device::State {
   DeviceConfig config;
   std::unique_ptr<NesBoard> nes;
+  std::unique_ptr<Cartridge> cartridge;
   std::array<uint8_t, kReplyAreaSize> reply{};
   bool identified = false;
   NesBus dump_bus = NesBus::cpu;
@@ -156,6 +160,12 @@ struct Device::State {
     std::string_view id = config.identity;
     if (id.substr(0, kNesHwrka.size()) == kNesHwrka) return parse_number(id.substr(kNesHwrka.size()));
     return kPlainFirmware;
+  }
+
+  // Device time passes for whatever is inserted.
+  void tick() {
+    if (nes) nes->tick();
+    if (cartridge) cartridge->tick();
   }
 
   const CipherContext& keyed_cipher() {
@@ -270,6 +280,11 @@ struct Device::State {
   }
 
   void carry_out(const uint8_t* p) {
+    // A cartridge of another slot answers its own families (the system family stays ours).
+    if (cartridge && p[1] != kSystem && cartridge->takes(p[1])) {
+      hand_to_cartridge(*this, p);
+      return;
+    }
     switch (p[1]) {
       case kSystem:
         if (p[2] == kSystemKeyRequest) {
@@ -301,6 +316,24 @@ struct Device::State {
   }
 };
 
+// What a cartridge of another slot sees of the device.
+class StateHost final : public SlotHost {
+ public:
+  explicit StateHost(Device::State& state) : s_(state) {}
+  std::span<uint8_t> reply() override { return s_.reply; }
+  const DeviceConfig& config() const override { return s_.config; }
+  const CipherContext& device_cipher() override { return s_.keyed_cipher(); }
+  void set_identified() override { s_.identified = true; }
+
+ private:
+  Device::State& s_;
+};
+
+void hand_to_cartridge(Device::State& state, const uint8_t* packet) {
+  StateHost host(state);
+  state.cartridge->carry_out(packet, host);
+}
+
 Device::Device(DeviceConfig config) : state_(std::make_unique<State>()) {
   state_->config = std::move(config);
 }
@@ -313,6 +346,21 @@ void Device::insert_nes(std::unique_ptr<NesBoard> board) { state_->nes = std::mo
 
 NesBoard* Device::nes() { return state_->nes.get(); }
 
+void Device::insert(std::unique_ptr<Cartridge> cartridge) {
+  state_->cartridge = std::move(cartridge);
+}
+
+Cartridge* Device::cartridge() { return state_->cartridge.get(); }
+
+std::vector<NamedMemory> Device::memories() {
+  std::vector<NamedMemory> out;
+  if (state_->nes) out = state_->nes->memories();
+  if (state_->cartridge) {
+    for (auto& m : state_->cartridge->memories()) out.push_back(std::move(m));
+  }
+  return out;
+}
+
 bool Device::exists(std::string_view file) const {
   const std::string name = fold(file);
   if (name == kReplyFile) return state_->config.status_file != StatusFile::missing;
@@ -323,7 +371,7 @@ bool Device::exists(std::string_view file) const {
 uint64_t Device::size(std::string_view file) const {
   const std::string name = fold(file);
   if (name == kReplyFile) return state_->reply_file_size();
-  if (name == kDumpFile) return kDumpFileSize;
+  if (name == kDumpFile) return state_->cartridge ? state_->cartridge->dump_size() : kDumpFileSize;
   auto it = state_->stored.find(name);
   return it == state_->stored.end() ? 0 : it->second.size();
 }
@@ -348,6 +396,8 @@ uint32_t Device::read(std::string_view file, uint64_t offset, uint8_t* buffer, u
       const uint64_t at = offset + i;
       buffer[i] = at < kStatusOffset ? s.reply[at] : sector[at - kStatusOffset];
     }
+  } else if (name == kDumpFile && s.cartridge) {
+    s.cartridge->dump(offset, buffer, n);
   } else if (name == kDumpFile) {
     // The window shows the slot's bus at file offset = address; the address wraps at 16 bits
     // as the tool's chunked reads wrap it. Peeks only: reading the window changes nothing.
@@ -363,6 +413,8 @@ uint32_t Device::read(std::string_view file, uint64_t offset, uint8_t* buffer, u
     const auto& bytes = s.stored.at(name);
     std::memcpy(buffer, bytes.data() + offset, n);
   }
+  // The host looked at the device: time passes for the cartridge (an erase moves on).
+  if (reply || name == kDumpFile) s.tick();
   return n;
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "virtual_device/slot.h"
 #include "virtual_device/system_model.h"
 
 namespace vdev {
@@ -72,6 +73,10 @@ class NesBoard {
   // Reads without side effects (status toggles, latches), for the "DUMP.ROM" window.
   virtual uint8_t cpu_peek(uint16_t address) { return cpu_read(address); }
   virtual uint8_t ppu_peek(uint16_t address) { return ppu_read(address); }
+  // Device time passes: called after every reply or window read (erases finish by it).
+  virtual void tick() {}
+  // Memories that cartlink-virtual saves at unmount and tests check.
+  virtual std::vector<NamedMemory> memories() { return {}; }
 };
 
 class Device {
@@ -84,6 +89,12 @@ class Device {
   DeviceConfig& config();
   void insert_nes(std::unique_ptr<NesBoard> board);
   NesBoard* nes();
+  // A cartridge of another slot: it carries out the packets of the families it takes and
+  // shows its memory in "DUMP.ROM" in place of the NES buses.
+  void insert(std::unique_ptr<Cartridge> cartridge);
+  Cartridge* cartridge();
+  // The memories of whatever is inserted.
+  std::vector<NamedMemory> memories();
 
   // The drive's root as files. Names are plain ("T-DRIVER.DMP"), compared as the device does.
   bool exists(std::string_view file) const;
@@ -118,8 +129,9 @@ class Device {
   // Also writes one line per trace event to `log` (nullptr: none).
   void set_trace_log(std::FILE* log);
 
+  struct State;  // opaque: the model's inner state
+
  private:
-  struct State;
   std::unique_ptr<State> state_;
 };
 
