@@ -14,6 +14,7 @@ bool os_replace_file(const char* from, const char* to);
 bool os_remove_file(const char* name);
 uint32_t os_list_drive_roots(char* buffer, uint32_t capacity);
 bool os_drive_is_removable(const char* root);
+void os_sleep_ms(uint32_t milliseconds);
 
 // HID back end (posix/hid.cpp: hidapi; win32/hid.cpp: SetupAPI and HID).
 uint32_t os_hid_open_devices(uint32_t max_count, int32_t vendor_id, int32_t product_id,
