@@ -154,16 +154,6 @@ TEST_F(HidTransportTest, FiltersOfZeroOrLessMeanAny) {
   }
 }
 
-TEST_F(HidTransportTest, UnreachableDevicesAreSkipped) {
-  first.config().accessible = false;
-  ASSERT_EQ(hid_open_devices(2, kVendor, kProduct, -1, -1), 1);
-  EXPECT_FALSE(first.is_open());
-  EXPECT_TRUE(second.is_open()) << "the second device becomes index 0";
-  uint8_t report[64] = {17};
-  EXPECT_EQ(hid_write_report(0, report, sizeof report, 100), 64);
-  EXPECT_EQ(second.reports().size(), 1u);
-}
-
 TEST_F(HidTransportTest, ClosedIndexFailsThroughTheErrorExit) {
   ASSERT_EQ(hid_open_devices(2, kVendor, kProduct, -1, -1), 2);
   hid_close_device(0);

@@ -27,18 +27,6 @@ class RunnerDeviceTest : public VirtualDeviceTest {
   vdev::HidDevice hid{{}, &device.system()};
 };
 
-TEST_F(RunnerDeviceTest, DeviceInfoOverTheDrive) {
-  device.config().name = "NES_HWRKA_FW400";
-  device.config().identity = "NES_HWRKA_FW401";
-  std::string out;
-  ASSERT_EQ(run_cli({"device-info"}, &out), 0);
-  EXPECT_EQ(out, std::string("Device: NES_HWRKA_FW400\n") + "Link: drive\nRoot: " +
-                     kVirtualRoot +
-                     "\nName: NES_HWRKA_FW400\nIdentity: NES_HWRKA_FW401\n"
-                     "Protocol level: 401\nDate number: 20211001\n"
-                     "Key data: from the device\n");
-}
-
 TEST_F(RunnerDeviceTest, DeviceInfoOverHidWithTheDrive) {
   add_hid();
   hid.faults().read = vdev::HidFault::time_out;  // neither query is answered
