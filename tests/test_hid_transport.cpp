@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/hid.h"
+#include "platform/seam.h"
 #include "tests/support.h"
 #include "virtual_device/hid_device.h"
 
@@ -199,6 +200,24 @@ TEST_F(HidTransportTest, SystemFailurePrintsTheErrorLine) {
   const std::string line = "err 31: A device attached to the system is not functioning.\n";
   EXPECT_EQ(testing::internal::GetCapturedStdout(), line + line);
   EXPECT_EQ(buffer[0], 0x11);
+}
+
+}  // namespace
+
+namespace {
+
+// The hidapi back end itself, on a closed device and with filters no device can match.
+TEST(HidPosixBackEnd, ClosedHandleAndImpossibleFilters) {
+  const HidOps& os = plat_os_hid_ops();
+  uint8_t transfer[65] = {};
+  uint32_t count = 7;
+  EXPECT_EQ(os.read(nullptr, transfer, sizeof transfer, 0, &count), HidIo::failed);
+  EXPECT_EQ(count, 0u);
+  char text[256] = {};
+  EXPECT_EQ(os.last_error(text, sizeof text), 9);  // EBADF
+  EXPECT_STRNE(text, "");
+  EXPECT_EQ(os.write(nullptr, transfer, sizeof transfer, 0, &count), HidIo::failed);
+  EXPECT_EQ(os.open_devices(4, 0x10483, 0x5750, -1, -1, [](HidHandle) {}), 0u);
 }
 
 }  // namespace
