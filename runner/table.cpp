@@ -9,6 +9,27 @@ bool cpu_write(uint64_t address, const uint8_t* data, uint32_t length);
 bool ppu_write(uint64_t address, const uint8_t* data, uint32_t length);
 }  // namespace runner_nes
 
+namespace runner_fams {
+bool fam20_start_slot();
+bool fam20_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam20_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam19_start_slot();
+bool fam19_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam19_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam2_start_slot();
+bool fam2_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam2_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam17_start_slot();
+bool fam17_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam17_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam7_start_slot();
+bool fam7_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam3_start_slot();
+bool fam3_read(uint64_t address, uint8_t* out, uint32_t length);
+int port_wake_job(const std::vector<std::string>& args);
+int port_check_job(const std::vector<std::string>& args);
+}  // namespace runner_fams
+
 namespace runner_device {
 int device_info(const std::vector<std::string>& args);
 int request_boot(const std::vector<std::string>& args);
@@ -23,6 +44,10 @@ bool check_write_block(const std::vector<std::string>& args);
 
 const std::vector<RunnerJob>& runner_jobs() {
   static const std::vector<RunnerJob> jobs = {
+      {"port-wake", "", "wake the command port of a family 20 cartridge; prints the result", 0,
+       0, runner_fams::port_wake_job},
+      {"port-check", "", "check that a family 20 cartridge's command port answers", 0, 0,
+       runner_fams::port_check_job},
       {"device-info", "", "the link, root, name, identity, protocol level, date and key source", 0,
        0, runner_device::device_info},
       {"request-boot", "FLAG", "the device's boot request (FLAG 0-255; 0 asks for none)", 1, 1,
@@ -43,6 +68,19 @@ const std::vector<RunnerSlot>& runner_slots() {
        runner_nes::start, runner_nes::cpu_read, runner_nes::cpu_write, nullptr},
       {"nes-ppu", "NES PPU bus ($0000-$3FFF: CHR memory)", 0, 0x4000, 0xFFFF, runner_nes::start,
        runner_nes::ppu_read, runner_nes::ppu_write, nullptr},
+      {"fam20", "family 20: 24-bit bank:offset addresses", 0, 0x1000000, 0x10000,
+       runner_fams::fam20_start_slot, runner_fams::fam20_read, runner_fams::fam20_write, nullptr},
+      {"fam19", "family 19: 16-bit word bus, byte addresses (writes: whole words)", 0,
+       0x100000000, 0x10000, runner_fams::fam19_start_slot, runner_fams::fam19_read,
+       runner_fams::fam19_write, nullptr, 2},
+      {"fam2", "family 2: 16-bit addresses", 0, 0x10000, 0x10000, runner_fams::fam2_start_slot,
+       runner_fams::fam2_read, runner_fams::fam2_write, nullptr},
+      {"fam17", "family 17: 24-bit addresses, read through DUMP.ROM", 0, 0x1000000, 0x10000,
+       runner_fams::fam17_start_slot, runner_fams::fam17_read, runner_fams::fam17_write, nullptr},
+      {"fam7", "family 7: 24-bit addresses, read-only", 0, 0x1000000, 0x10000,
+       runner_fams::fam7_start_slot, runner_fams::fam7_read, nullptr, nullptr},
+      {"fam3", "family 3: 32-bit addresses, read-only", 0, 0x100000000, 0x10000,
+       runner_fams::fam3_start_slot, runner_fams::fam3_read, nullptr, nullptr},
   };
   return slots;
 }

@@ -12,6 +12,12 @@ namespace vdev {
 
 // Each kind's build function lives in its board's own file.
 bool build_f90(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam20(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam19(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam2(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam17(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam7(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam3(Device& device, const CartridgeOptions& options, std::string& error);
 
 namespace {
 
@@ -27,6 +33,27 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
         {"prg", "FILE", "PRG ROM, 16 KiB (mirrored) or 32 KiB (default: all 0xFF)"},
         {"chr", "FILE", "CHR ROM, exactly 8 KiB (default: all 0xFF)"}},
        build_f90},
+      {"fam20", "family 20: 16 MiB bank:offset memory, command port at $00:2400/$00:2401",
+       {{"rom", "FILE", "the memory from address 0, up to 16 MiB (default: a built-in pattern)"},
+        {"port-wakes-after", "N", "wake commands before the port is awake (default 0: at once)"},
+        {"port-never-wakes", "yes", "the port never wakes (default no)"},
+        {"port-locked", "yes", "every exchange must unlock the port first (default no)"}},
+       build_fam20},
+      {"fam19", "family 19: 16-bit word bus over 16 MiB",
+       {{"rom", "FILE", "the memory from byte 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam19},
+      {"fam2", "family 2: 16-bit address bus over 64 KiB",
+       {{"rom", "FILE", "the memory from address 0, up to 64 KiB (default: a built-in pattern)"}},
+       build_fam2},
+      {"fam17", "family 17: 24-bit address bus, writes by command, reads in DUMP.ROM",
+       {{"rom", "FILE", "the memory from address 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam17},
+      {"fam7", "family 7: 24-bit read-only bus",
+       {{"rom", "FILE", "the ROM from address 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam7},
+      {"fam3", "family 3: 32-bit read-only address space, 16 MiB of ROM from address 0",
+       {{"rom", "FILE", "the ROM from address 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam3},
       {"none", "an empty slot", {}, build_none},
   };
   return kinds;
