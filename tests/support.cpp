@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "app/image_buffer.h"
+#include "families/sfc.h"
+#include "families/wsc.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
 #include "nes/nes_family.h"
@@ -17,6 +19,8 @@ void reset_program_state() {
   link_reset_state();
   cipher_reset_state();
   nes_reset_state();
+  sfc_reset_state();
+  wsc_reset_state();
   plat_install_sleep(nullptr);
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
