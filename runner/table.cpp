@@ -42,6 +42,18 @@ int port_wake_job(const std::vector<std::string>& args);
 int port_check_job(const std::vector<std::string>& args);
 }  // namespace runner_fams
 
+namespace runner_device {
+int device_info(const std::vector<std::string>& args);
+int request_boot(const std::vector<std::string>& args);
+bool check_request_boot(const std::vector<std::string>& args);
+int put_parameter(const std::vector<std::string>& args);
+bool check_put_parameter(const std::vector<std::string>& args);
+int get_word(const std::vector<std::string>& args);
+bool check_get_word(const std::vector<std::string>& args);
+int write_block(const std::vector<std::string>& args);
+bool check_write_block(const std::vector<std::string>& args);
+}  // namespace runner_device
+
 namespace runner_sfc {
 bool start();
 bool read(uint64_t address, uint8_t* out, uint32_t length);
@@ -68,6 +80,16 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, 0, runner_n64::identify_job},
       {"n64-probe", "", "N64 save memory probe: selector, identification bytes, status", 0, 0,
        runner_n64::probe_job},
+      {"device-info", "", "the link, root, name, identity, protocol level, date and key source", 0,
+       0, runner_device::device_info},
+      {"request-boot", "FLAG", "the device's boot request (FLAG 0-255; 0 asks for none)", 1, 1,
+       runner_device::request_boot, runner_device::check_request_boot},
+      {"put-parameter", "VALUE", "writes the device's 32-bit parameter", 1, 1,
+       runner_device::put_parameter, runner_device::check_put_parameter},
+      {"get-word", "ADDRESS", "reads a word of device memory (2 bytes on the drive, 4 over HID)",
+       1, 1, runner_device::get_word, runner_device::check_get_word},
+      {"write-block", "ADDRESS FILE", "writes a file into device memory at ADDRESS", 2, 2,
+       runner_device::write_block, runner_device::check_write_block},
       {"sfc-identify", "", "SFC identity: the level it sets and the window form it chooses", 0,
        0, runner_sfc::identify_job},
       {"wsc-identify", "", "WSC identity: whether protected writes are enciphered", 0, 0,
