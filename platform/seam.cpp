@@ -3,6 +3,7 @@
 #include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/os.h"
+#include "platform/sleep.h"
 
 namespace {
 const PlatformOps kOsOps = {os_write_file,   os_read_at,     os_write_at,
@@ -47,3 +48,17 @@ uint32_t plat_list_drive_roots(char* buffer, uint32_t capacity) {
 }
 
 bool plat_drive_is_removable(const char* root) { return ops().drive_is_removable(root); }
+
+namespace {
+void (*g_sleep)(uint32_t) = nullptr;
+}  // namespace
+
+void plat_install_sleep(void (*sleep)(uint32_t milliseconds)) { g_sleep = sleep; }
+
+void plat_sleep_ms(uint32_t milliseconds) {
+  if (g_sleep) {
+    g_sleep(milliseconds);
+  } else {
+    os_sleep_ms(milliseconds);
+  }
+}

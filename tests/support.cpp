@@ -9,12 +9,14 @@
 #include "app/image_buffer.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
+#include "nes/flash_id.h"
 #include "nes/nes_family.h"
 
 void reset_program_state() {
   link_reset_state();
   cipher_reset_state();
   nes_reset_state();
+  flash_reset_state();
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
 

@@ -2,4 +2,4 @@
 
 #include "platform/sleep.h"
 
-void plat_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
+void os_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
