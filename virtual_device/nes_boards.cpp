@@ -81,3 +81,30 @@ F90Board::F90Board(F90Contents contents) {
 }
 
 }  // namespace vdev
+
+namespace vdev {
+
+bool build_f90(Device& device, const CartridgeOptions& options, std::string& error) {
+  F90Contents contents;
+  if (!option_file(options, "ram", "expansion RAM", contents.expansion_ram, error,
+                   IndexedRam::kSize, IndexedRam::kSize) ||
+      !option_file(options, "prg", "PRG ROM", contents.prg, error, 0x4000, 0x8000) ||
+      !option_file(options, "chr", "CHR ROM", contents.chr, error, 0x2000, 0x2000)) {
+    return false;
+  }
+  if (contents.prg.size() != 0 && contents.prg.size() != 0x4000 && contents.prg.size() != 0x8000) {
+    error = "the PRG ROM file " + options.at("prg") + " is " +
+            std::to_string(contents.prg.size()) + " bytes long (wrong size); it must be 16384 or "
+            "32768 bytes";
+    return false;
+  }
+  // A 16 KiB PRG ROM appears twice in $8000-$FFFF: the board leaves address line 14 unused.
+  if (contents.prg.size() == 0x4000) {
+    contents.prg.resize(0x8000);
+    std::copy_n(contents.prg.begin(), 0x4000, contents.prg.begin() + 0x4000);
+  }
+  device.insert_nes(std::make_unique<F90Board>(std::move(contents)));
+  return true;
+}
+
+}  // namespace vdev

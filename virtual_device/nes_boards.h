@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "virtual_device/cartridges.h"
 #include "virtual_device/device.h"
 
 namespace vdev {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/drives.h"
+#include "virtual_device/cartridges.h"
 #include "virtual_device/device.h"
 #include "virtual_device/nes_boards.h"
 
@@ -34,11 +35,22 @@ namespace {
 constexpr const char* kProgram = "cartlink-virtual";
 constexpr const char* kReplyFile = "T-DRIVER.DMP";
 constexpr const char* kDumpFile = "DUMP.ROM";
-constexpr size_t kRamSize = vdev::IndexedRam::kSize;
-constexpr size_t kPrgSize = 0x8000;
-constexpr size_t kChrSize = 0x2000;
 constexpr size_t kMaxNameSize = 256;
 constexpr size_t kMaxDateSize = 8;
+
+// Every cartridge kind of the table, with its options.
+std::string cartridge_help() {
+  std::string out = "Cartridge kinds:\n";
+  for (const auto& kind : vdev::cartridge_kinds()) {
+    out += "  " + std::string(kind.name) + "\n      " + kind.description + "\n";
+    for (const auto& o : kind.options) {
+      std::string left = "--" + std::string(o.name) + " " + o.value;
+      if (left.size() < 22) left.resize(22, ' ');
+      out += "    " + left + " " + o.help + "\n";
+    }
+  }
+  return out;
+}
 
 void usage(std::FILE* out) {
   std::fprintf(out,
@@ -62,27 +74,25 @@ void usage(std::FILE* out) {
       "                         device; default 0, at most 10000)\n"
       "\n"
       "Cartridge:\n"
-      "  --cartridge KIND       'f90' (default): Famicom board with 128 bytes of expansion RAM\n"
-      "                         behind the ports $F800 (index) and $4800 (data), 32 KiB PRG ROM\n"
-      "                         and 8 KiB CHR ROM; 'none': an empty slot\n"
-      "  --ram FILE             the expansion RAM, exactly 128 bytes (default: a built-in\n"
-      "                         pattern)\n"
-      "  --prg FILE             PRG ROM, 16 KiB (mirrored) or 32 KiB (default: all 0xFF)\n"
-      "  --chr FILE             CHR ROM, exactly 8 KiB (default: all 0xFF)\n"
+      "  --cartridge KIND       the cartridge in the slot (default f90); its options follow\n"
+      "  --save-dir DIR         at unmount, save the cartridge's memories there as NAME.bin\n"
+      "\n"
+      "%s"
       "\n"
       "Program:\n"
       "  --trace FILE           one line per command file and reply read ('-': standard error)\n"
       "  -f, --foreground       stay in the foreground instead of running in the background\n"
       "  --fuse-debug           print every FUSE request (implies --foreground)\n"
       "  -h, --help             this text\n",
-      kProgram);
+      kProgram, cartridge_help().c_str());
 }
 
 // Everything the command line asks for, checked before anything is mounted.
 struct Options {
   vdev::DeviceConfig config;
   std::string kind = "f90";
-  std::optional<std::string> ram_file, prg_file, chr_file, trace_file;
+  vdev::CartridgeOptions cartridge_options;
+  std::optional<std::string> trace_file, save_dir;
   std::string mountpoint;
   uint32_t delay_ms = 0;
   bool foreground = false;
@@ -112,42 +122,12 @@ bool parse_key(const std::string& text, std::array<uint8_t, 8>& key) {
   return true;
 }
 
-// Reads a cartridge file whose size must be one of `sizes` (ascending).
-bool load_file(const std::string& what, const std::string& path, std::vector<size_t> sizes,
-               std::vector<uint8_t>& out) {
-  const std::string file = "the " + what + " file " + path;
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    return fail("cannot read " + file + ": " + std::strerror(errno));
-  }
-  if (!S_ISREG(st.st_mode)) return fail(file + " is not a regular file");
-  const auto size = static_cast<uint64_t>(st.st_size);
-  bool fits = false;
-  for (size_t wanted : sizes) fits = fits || size == wanted;
-  if (!fits) {
-    std::string wanted;
-    for (size_t i = 0; i < sizes.size(); ++i) {
-      if (i) wanted += i + 1 == sizes.size() ? " or " : ", ";
-      wanted += std::to_string(sizes[i]);
-    }
-    const char* why = size < sizes.front() ? "too short" : size > sizes.back() ? "too long"
-                                                                              : "wrong size";
-    return fail(file + " is " + std::to_string(size) + " bytes long (" + why + "); it must be " +
-                wanted + " bytes");
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return fail("cannot open " + file);
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (out.size() != size) return fail("cannot read " + file + " in full");
-  return true;
-}
-
 bool parse_options(int argc, char** argv, Options& o) {
   enum {
-    kName = 1000, kIdentity, kKey, kKeySource, kDate, kStatusFile, kDelay, kCartridge, kRam,
-    kPrg, kChr, kTrace, kFuseDebug
+    kName = 1000, kIdentity, kKey, kKeySource, kDate, kStatusFile, kDelay, kCartridge, kSaveDir,
+    kTrace, kFuseDebug, kCartridgeOption = 2000
   };
-  static const option long_options[] = {
+  std::vector<option> long_options = {
       {"name", required_argument, nullptr, kName},
       {"identity", required_argument, nullptr, kIdentity},
       {"key", required_argument, nullptr, kKey},
@@ -156,18 +136,35 @@ bool parse_options(int argc, char** argv, Options& o) {
       {"status-file", required_argument, nullptr, kStatusFile},
       {"delay", required_argument, nullptr, kDelay},
       {"cartridge", required_argument, nullptr, kCartridge},
-      {"ram", required_argument, nullptr, kRam},
-      {"prg", required_argument, nullptr, kPrg},
-      {"chr", required_argument, nullptr, kChr},
+      {"save-dir", required_argument, nullptr, kSaveDir},
       {"trace", required_argument, nullptr, kTrace},
       {"foreground", no_argument, nullptr, 'f'},
       {"fuse-debug", no_argument, nullptr, kFuseDebug},
       {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0},
   };
+  // Every option of every cartridge kind; which kind takes it is checked once all are read.
+  std::vector<std::string> cartridge_option_names;
+  for (const auto& kind : vdev::cartridge_kinds()) {
+    for (const auto& o : kind.options) {
+      if (std::find(cartridge_option_names.begin(), cartridge_option_names.end(), o.name) ==
+          cartridge_option_names.end()) {
+        cartridge_option_names.push_back(o.name);
+      }
+    }
+  }
+  for (size_t i = 0; i < cartridge_option_names.size(); ++i) {
+    long_options.push_back({cartridge_option_names[i].c_str(), required_argument, nullptr,
+                            kCartridgeOption + static_cast<int>(i)});
+  }
+  long_options.push_back({nullptr, 0, nullptr, 0});
   opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":fh", long_options, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":fh", long_options.data(), nullptr)) != -1) {
+    if (c >= kCartridgeOption) {
+      o.cartridge_options[cartridge_option_names[static_cast<size_t>(c - kCartridgeOption)]] =
+          optarg ? optarg : "";
+      continue;
+    }
     std::string arg = optarg ? optarg : "";
     switch (c) {
       case kName:
@@ -212,14 +209,16 @@ bool parse_options(int argc, char** argv, Options& o) {
         break;
       }
       case kCartridge:
-        if (arg != "f90" && arg != "none") {
-          return fail("--cartridge '" + arg + "': unknown kind; known kinds are 'f90' and 'none'");
+        if (!vdev::find_cartridge_kind(arg)) {
+          std::string known;
+          for (const auto& kind : vdev::cartridge_kinds()) {
+            known += (known.empty() ? "" : ", ") + std::string(kind.name);
+          }
+          return fail("--cartridge '" + arg + "': unknown kind; known kinds are " + known);
         }
         o.kind = arg;
         break;
-      case kRam: o.ram_file = arg; break;
-      case kPrg: o.prg_file = arg; break;
-      case kChr: o.chr_file = arg; break;
+      case kSaveDir: o.save_dir = arg; break;
       case kTrace: o.trace_file = arg; break;
       case 'f': o.foreground = true; break;
       case kFuseDebug: o.fuse_debug = o.foreground = true; break;
@@ -233,30 +232,47 @@ bool parse_options(int argc, char** argv, Options& o) {
                                : "give exactly one mount point (see --help)");
   }
   o.mountpoint = argv[optind];
-  if (o.kind == "none" && (o.ram_file || o.prg_file || o.chr_file)) {
-    return fail("--ram, --prg and --chr need a cartridge, but --cartridge is 'none'");
+  const vdev::CartridgeKind* kind = vdev::find_cartridge_kind(o.kind);
+  for (const auto& [name, value] : o.cartridge_options) {
+    bool offered = false;
+    for (const auto& option : kind->options) offered = offered || name == option.name;
+    if (offered) continue;
+    if (kind->options.empty()) {
+      return fail("--" + name + " and the other cartridge options need a cartridge, but "
+                  "--cartridge is '" + o.kind + "'");
+    }
+    return fail("--" + name + " is not an option of cartridge '" + o.kind + "' (see --help)");
+  }
+  if (o.save_dir) {
+    char* full = realpath(o.save_dir->c_str(), nullptr);
+    struct stat st {};
+    if (!full || stat(full, &st) != 0 || !S_ISDIR(st.st_mode)) {
+      std::free(full);
+      return fail("--save-dir " + *o.save_dir + ": not a folder");
+    }
+    // The background process works from '/': keep the folder's full name.
+    o.save_dir = full;
+    std::free(full);
   }
   return true;
 }
 
-std::unique_ptr<vdev::NesBoard> build_cartridge(const Options& o, bool& ok) {
-  ok = true;
-  if (o.kind == "none") return nullptr;
-  vdev::F90Contents contents;
-  if (o.ram_file) {
-    ok = ok && load_file("expansion RAM", *o.ram_file, {kRamSize}, contents.expansion_ram);
-  }
-  if (o.prg_file) {
-    ok = ok && load_file("PRG ROM", *o.prg_file, {kPrgSize / 2, kPrgSize}, contents.prg);
-    // A 16 KiB PRG ROM appears twice in $8000-$FFFF: the board leaves address line 14 unused.
-    if (ok && contents.prg.size() == kPrgSize / 2) {
-      contents.prg.resize(kPrgSize);
-      std::copy_n(contents.prg.begin(), kPrgSize / 2, contents.prg.begin() + kPrgSize / 2);
+// Saves each memory of the cartridge as DIR/NAME.bin, written whole before it takes the name.
+void save_memories(vdev::Device& device, const std::string& dir) {
+  for (const auto& memory : device.memories()) {
+    const std::string path = dir + "/" + memory.name + ".bin";
+    const std::string temporary = path + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "wb");
+    bool ok = f != nullptr;
+    if (f) {
+      ok = std::fwrite(memory.bytes->data(), 1, memory.bytes->size(), f) == memory.bytes->size();
+      ok = std::fclose(f) == 0 && ok;
+    }
+    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
+      std::remove(temporary.c_str());
+      std::fprintf(stderr, "%s: cannot save %s\n", kProgram, path.c_str());
     }
   }
-  if (o.chr_file) ok = ok && load_file("CHR ROM", *o.chr_file, {kChrSize}, contents.chr);
-  if (!ok) return nullptr;
-  return std::make_unique<vdev::F90Board>(std::move(contents));
 }
 
 // The drive list is the mount table, each point with a trailing '/'.
@@ -626,9 +642,13 @@ fuse_operations make_operations() {
 int main(int argc, char** argv) {
   Options options;
   if (!parse_options(argc, argv, options)) return 2;
-  bool ok = false;
-  std::unique_ptr<vdev::NesBoard> board = build_cartridge(options, ok);
-  if (!ok) return 2;
+  Drive drive(options.config, options.delay_ms);
+  std::string error;
+  if (!vdev::find_cartridge_kind(options.kind)->build(drive.device, options.cartridge_options,
+                                                       error)) {
+    fail(error);
+    return 2;
+  }
   if (!check_mountpoint(options.mountpoint)) return 2;
 
   std::FILE* trace = nullptr;
@@ -646,9 +666,7 @@ int main(int argc, char** argv) {
     std::setvbuf(trace, nullptr, _IOLBF, 0);
   }
 
-  Drive drive(options.config, options.delay_ms);
   clock_gettime(CLOCK_REALTIME, &drive.mounted);
-  if (board) drive.device.insert_nes(std::move(board));
   drive.device.set_trace_log(trace);
   g_drive = &drive;
 
@@ -692,6 +710,7 @@ int main(int argc, char** argv) {
   fuse_destroy(fs);
   fuse_opt_free_args(&args);
   drive.device.set_trace_log(nullptr);
+  if (options.save_dir) save_memories(drive.device, *options.save_dir);
   if (trace && trace != stderr) std::fclose(trace);
   g_drive = nullptr;
   return status;

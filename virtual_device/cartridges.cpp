@@ -1,0 +1,149 @@
+#include "virtual_device/cartridges.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "virtual_device/device.h"
+
+namespace vdev {
+
+// Each kind's build function lives in its board's own file.
+bool build_f90(Device& device, const CartridgeOptions& options, std::string& error);
+
+namespace {
+
+bool build_none(Device&, const CartridgeOptions&, std::string&) { return true; }
+
+}  // namespace
+
+const std::vector<CartridgeKind>& cartridge_kinds() {
+  static const std::vector<CartridgeKind> kinds = {
+      {"f90", "Famicom board: 128 bytes of expansion RAM behind $F800 (index) and $4800 (data), "
+              "8 KiB work RAM, 32 KiB PRG ROM, 8 KiB CHR ROM",
+       {{"ram", "FILE", "the expansion RAM, exactly 128 bytes (default: a built-in pattern)"},
+        {"prg", "FILE", "PRG ROM, 16 KiB (mirrored) or 32 KiB (default: all 0xFF)"},
+        {"chr", "FILE", "CHR ROM, exactly 8 KiB (default: all 0xFF)"}},
+       build_f90},
+      {"none", "an empty slot", {}, build_none},
+  };
+  return kinds;
+}
+
+const CartridgeKind* find_cartridge_kind(std::string_view name) {
+  for (const auto& kind : cartridge_kinds()) {
+    if (name == kind.name) return &kind;
+  }
+  return nullptr;
+}
+
+std::vector<CartridgeOption> join_options(std::vector<CartridgeOption> a,
+                                          const std::vector<CartridgeOption>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+bool parse_option_number(std::string_view text, uint64_t& out) {
+  if (text.empty()) return false;
+  uint64_t base = 10;
+  size_t i = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    i = 2;
+  }
+  uint64_t multiplier = 1;
+  size_t end = text.size();
+  if (base == 10 && (text.back() == 'K' || text.back() == 'k')) {
+    multiplier = 1024;
+    --end;
+  } else if (base == 10 && (text.back() == 'M' || text.back() == 'm')) {
+    multiplier = 1024 * 1024;
+    --end;
+  }
+  if (i == end) return false;
+  uint64_t v = 0;
+  for (; i < end; ++i) {
+    const char c = text[i];
+    uint64_t d;
+    if (c >= '0' && c <= '9') d = static_cast<uint64_t>(c - '0');
+    else if (base == 16 && c >= 'a' && c <= 'f') d = static_cast<uint64_t>(c - 'a' + 10);
+    else if (base == 16 && c >= 'A' && c <= 'F') d = static_cast<uint64_t>(c - 'A' + 10);
+    else return false;
+    if (v > (UINT64_MAX - d) / base) return false;
+    v = v * base + d;
+  }
+  if (v > UINT64_MAX / multiplier) return false;
+  out = v * multiplier;
+  return true;
+}
+
+bool option_number(const CartridgeOptions& options, const std::string& name, uint64_t& out,
+                   std::string& error, uint64_t max) {
+  auto it = options.find(name);
+  if (it == options.end()) return true;
+  uint64_t v = 0;
+  if (!parse_option_number(it->second, v) || v > max) {
+    error = "--" + name + " '" + it->second + "': give a number from 0 to " + std::to_string(max) +
+            " (decimal, 0x hex, K or M)";
+    return false;
+  }
+  out = v;
+  return true;
+}
+
+bool option_flag(const CartridgeOptions& options, const std::string& name, bool& out,
+                 std::string& error) {
+  auto it = options.find(name);
+  if (it == options.end()) return true;
+  const std::string& v = it->second;
+  if (v == "1" || v == "yes" || v == "on") {
+    out = true;
+  } else if (v == "0" || v == "no" || v == "off") {
+    out = false;
+  } else {
+    error = "--" + name + " '" + v + "': use yes or no";
+    return false;
+  }
+  return true;
+}
+
+bool option_file(const CartridgeOptions& options, const std::string& name, const std::string& what,
+                 std::vector<uint8_t>& out, std::string& error, uint64_t min, uint64_t max) {
+  auto it = options.find(name);
+  if (it == options.end()) return true;
+  const std::string file = "the " + what + " file " + it->second;
+  struct stat st {};
+  if (stat(it->second.c_str(), &st) != 0) {
+    error = "cannot read " + file + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = file + " is not a regular file";
+    return false;
+  }
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size < min || size > max) {
+    const std::string wanted =
+        min == max ? std::to_string(min) : std::to_string(min) + " to " + std::to_string(max);
+    error = file + " is " + std::to_string(size) + " bytes long (" +
+            (size < min ? "too short" : "too long") + "); it must be " + wanted + " bytes";
+    return false;
+  }
+  std::FILE* f = std::fopen(it->second.c_str(), "rb");
+  if (!f) {
+    error = "cannot open " + file + ": " + std::strerror(errno);
+    return false;
+  }
+  out.assign(size, 0);
+  const size_t got = size ? std::fread(out.data(), 1, size, f) : 0;
+  std::fclose(f);
+  if (got != size) {
+    error = "cannot read " + file + " in full";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vdev
