@@ -1,6 +1,10 @@
 #include "link/transport.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <memory>
+#include <new>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +12,9 @@
 #include "platform/files.h"
 
 namespace {
+
+// Largest single unbuffered read of a span that is not whole sectors.
+constexpr uint64_t kCoverPieceMax = 0x400000;
 
 constexpr std::array<uint16_t, 256> make_crc_table() {
   std::array<uint16_t, 256> table{};
@@ -29,10 +36,44 @@ bool device_file(char (&name)[kRootPathSize], const char* pattern, int number = 
   return n > 0 && static_cast<size_t>(n) < sizeof name;
 }
 
+// Reads the whole sectors that cover [offset, offset + count) and hands out the bytes asked for:
+// unbuffered reads take whole sectors only, and the families read at any address and length.
+uint32_t read_covering_sectors(const char* name, int32_t offset, uint8_t* buffer, uint32_t count) {
+  const uint64_t first = static_cast<uint64_t>(offset) / kSectorSize * kSectorSize;
+  const uint64_t end =
+      (static_cast<uint64_t>(offset) + count + kSectorSize - 1) / kSectorSize * kSectorSize;
+  if (end - 1 > static_cast<uint64_t>(INT32_MAX)) return 0;
+  const uint64_t piece_max = std::min<uint64_t>(end - first, kCoverPieceMax);
+  std::unique_ptr<uint8_t[]> bounce(new (std::nothrow) uint8_t[piece_max]);
+  if (!bounce) return 0;
+  uint32_t delivered = 0;
+  for (uint64_t at = first; at < end; at += piece_max) {
+    const auto piece = static_cast<uint32_t>(std::min<uint64_t>(piece_max, end - at));
+    const uint32_t got =
+        read_file_unbuffered(name, bounce.get(), piece, static_cast<int32_t>(at));
+    // The bytes of this piece that were asked for, as far as the file delivered them.
+    const uint64_t want_first = std::max<uint64_t>(at, static_cast<uint64_t>(offset));
+    const uint64_t want_end = std::min<uint64_t>(at + got, static_cast<uint64_t>(offset) + count);
+    if (want_end > want_first) {
+      std::memcpy(buffer + (want_first - static_cast<uint64_t>(offset)),
+                  bounce.get() + (want_first - at), want_end - want_first);
+      delivered += static_cast<uint32_t>(want_end - want_first);
+    }
+    if (got < piece) break;  // the file ended (or could not be read) here
+  }
+  return delivered;
+}
+
 uint32_t read_device_file(const char* pattern, int32_t offset, uint8_t* buffer, uint32_t count) {
   char name[kRootPathSize];
-  if (!buffer || !device_file(name, pattern)) return 0;
-  if (count >= kReplyBlock) return read_file_unbuffered(name, buffer, count, offset);
+  if (!buffer || offset < 0 || !device_file(name, pattern)) return 0;
+  const bool whole_sectors = offset % kSectorSize == 0 && count % kSectorSize == 0;
+  if (count >= kReplyBlock && whole_sectors) {
+    return read_file_unbuffered(name, buffer, count, offset);
+  }
+  if (count >= kReplyBlock || offset % kSectorSize != 0) {
+    return read_covering_sectors(name, offset, buffer, count);
+  }
   // Short answers come as one whole block: unbuffered reads take whole sectors only.
   uint8_t bounce[kReplyBlock] = {};
   uint32_t got = read_file_unbuffered(name, bounce, kReplyBlock, offset);

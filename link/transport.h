@@ -23,8 +23,11 @@ uint16_t packet_crc16(const uint8_t* sector, uint32_t length);
 // created. The command counter advances whenever a file name is formed.
 uint32_t send_command(uint8_t* buffer, uint32_t length);
 
-// Reads `count` bytes of "T-DRIVER.DMP" at `offset`. Counts below 1024 are fetched as one
-// 1024-byte block and cut; returns `count` when the block read delivered anything, else 0.
+// Reads `count` bytes of "T-DRIVER.DMP" at `offset`, never from a cache. Counts below 1024 at a
+// whole-sector offset are fetched as one 1024-byte block and cut (returns `count` when the block
+// read delivered anything, else 0). Any other span that is not whole sectors is read as the
+// whole sectors that cover it and cut to the bytes asked for; returns the bytes delivered
+// (fewer when the file ends first, 0 when it cannot be read).
 uint32_t read_reply(int32_t offset, uint8_t* buffer, uint32_t count);
 
 // The same on "DUMP.ROM", the window onto cartridge memory.

@@ -120,14 +120,39 @@ TEST_F(TransportTest, ShortRepliesComeFromOneWholeBlock) {
   EXPECT_EQ(read_reply(8192, sector.data(), 1024), 1024u);
   EXPECT_TRUE(std::equal(sector.begin(), sector.end(), reply.begin() + 8192));
 
-  // Direct reads of a kilobyte or more take whole sectors only.
-  std::vector<uint8_t> odd(1025, 0xEE);
-  EXPECT_EQ(read_reply(0, odd.data(), 1025), 0u);
-  EXPECT_EQ(read_reply(100, sector.data(), 1024), 0u);
-
   // No reply file: nothing delivered.
   uint8_t one = 0;
   EXPECT_EQ(read_dump(0, &one, 1), 0u);
+}
+
+// Spans that are not whole sectors are read as the sectors that cover them and cut exactly:
+// the caller gets the file's bytes, and nothing past its buffer is touched.
+TEST_F(TransportTest, AnySpanDeliversExactlyTheBytesAskedFor) {
+  std::vector<uint8_t> file(0x12345);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 131 + (i >> 9));
+  write_whole_file(drive.path("T-DRIVER.DMP"), file);
+  write_whole_file(drive.path("DUMP.ROM"), file);
+  struct Case {
+    bool dump;
+    int32_t offset;
+    uint32_t count;
+    uint32_t delivered;
+  } cases[] = {
+      {false, 0, 1025, 1025},      {false, 0, 3616, 3616},       {false, 0, 8191, 8191},
+      {false, 100, 1024, 1024},    {true, 0x1001, 2049, 2049},   {true, 0x8001, 1000, 1000},
+      {true, 0x8001, 600000, 0x12345 - 0x8001},  // runs past the end: what is there
+      {true, 0x12345, 4096, 0},                  // starts at the end
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> buffer(c.count + 16, 0xEE);
+    const uint32_t got = c.dump ? read_dump(c.offset, buffer.data(), c.count)
+                                : read_reply(c.offset, buffer.data(), c.count);
+    SCOPED_TRACE(std::to_string(c.offset) + " +" + std::to_string(c.count));
+    ASSERT_EQ(got, c.delivered);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + got, file.begin() + c.offset));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + c.count, buffer.end()),
+              std::vector<uint8_t>(16, 0xEE));
+  }
 }
 
 TEST_F(TransportTest, SaveFileReplacesWholeOrLeavesTheOldFile) {
