@@ -11,6 +11,7 @@
 #include "link/link_state.h"
 #include "nes/flash_id.h"
 #include "nes/nes_family.h"
+#include "runner/runner.h"
 
 void reset_program_state() {
   link_reset_state();
@@ -39,4 +40,20 @@ std::vector<uint8_t> read_whole_file(const std::string& path) {
 void write_whole_file(const std::string& path, const std::vector<uint8_t>& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+int run_cli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+  std::vector<std::string> words = {"cartlink-run"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int code = run_runner(static_cast<int>(argv.size()), argv.data());
+  std::fflush(stdout);
+  const std::string o = testing::internal::GetCapturedStdout();
+  const std::string e = testing::internal::GetCapturedStderr();
+  if (out) *out = o;
+  if (err) *err = e;
+  return code;
 }

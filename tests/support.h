@@ -32,6 +32,11 @@ void write_whole_file(const std::string& path, const std::vector<uint8_t>& data)
 // Everything process-wide back to its state at program start.
 void reset_program_state();
 
+// Runs cartlink-run in this process with `args` (without the program's name) and returns its
+// exit code; its standard output and error land in `out` and `err` when given.
+int run_cli(const std::vector<std::string>& args, std::string* out = nullptr,
+            std::string* err = nullptr);
+
 // Root of the virtual device drive in the in-process tests.
 inline constexpr const char* kVirtualRoot = "/cartlink-virtual/E/";
 

@@ -1,8 +1,10 @@
 // Console on POSIX: direct writes to file descriptor 1, colours as ANSI sequences on a terminal.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/console.h"
 
@@ -32,3 +34,34 @@ int plat_console_vprint(ConsoleColour colour, const char* format, va_list args) 
 }
 
 int plat_console_read_char() { return std::getchar(); }
+
+bool plat_stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
+namespace {
+// Written before the handler can run and read only by it: a fixed buffer, no allocation, and a
+// flag that says whether the name in it is whole.
+char g_interrupt_path[4096];
+volatile sig_atomic_t g_interrupt_path_set = 0;
+
+extern "C" void on_interrupt(int) {
+  if (g_interrupt_path_set) unlink(g_interrupt_path);
+  _exit(130);
+}
+}  // namespace
+
+void plat_on_interrupt_remove(const char* path) {
+  static bool installed = false;
+  if (!installed) {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    installed = true;
+  }
+  g_interrupt_path_set = 0;
+  if (!path || !*path || std::strlen(path) >= sizeof g_interrupt_path) return;
+  std::memcpy(g_interrupt_path, path, std::strlen(path) + 1);
+  g_interrupt_path_set = 1;
+}

@@ -8,46 +8,7 @@
 # Environment besides lib.sh's: E2E_WINEPREFIX, the prefix folder.
 source "$(dirname "$0")/lib.sh"
 
-export WINEDEBUG=-all
-# No downloads of Mono or Gecko and no windows: the prefix only runs console programs.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-export WINEPREFIX=${E2E_WINEPREFIX:?E2E_WINEPREFIX not set}
-
-find_wine() {
-  local candidate
-  for candidate in /usr/lib/wine/wine64 "$(command -v wine64 2>/dev/null)"; do
-    [ -n "$candidate" ] && [ -x "$candidate" ] && { WINE=$candidate; break; }
-  done
-  for candidate in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver \
-                   "$(command -v wineserver 2>/dev/null)"; do
-    [ -n "$candidate" ] && [ -x "$candidate" ] && { WINESERVER=$candidate; break; }
-  done
-  [ -n "${WINE:-}" ] || skip "wine64 is not installed (Debian package wine64)"
-  [ -n "${WINESERVER:-}" ] || skip "wineserver is not installed (Debian package wine64)"
-}
-
-require_exe() {
-  [ -n "${CARTLINK_EXE:-}" ] ||
-    skip "CARTLINK_WINDOWS_EXE is not set: build the windows preset and configure with" \
-         "-DCARTLINK_WINDOWS_EXE=<path>/build/windows/cartlink.exe"
-  [ -f "$CARTLINK_EXE" ] || skip "cartlink.exe not found at $CARTLINK_EXE: build the windows preset"
-}
-
-make_prefix() {
-  rm -rf "$WINEPREFIX"
-  local started=$SECONDS
-  "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1 || {
-    cat "$WORK/wineboot.log" >&2
-    fail "wineboot -i failed"
-  }
-  "$WINE" reg add 'HKLM\Software\Wine\Drives' /v e: /d floppy /f >/dev/null 2>&1 ||
-    fail "cannot set the drive type of E:"
-  # The registry reaches the disk, and the drive settings the mount manager, only when this
-  # prefix's wine session has ended.
-  "$WINESERVER" -w
-  log "wine prefix made in $((SECONDS - started)) s"
-}
+source "$(dirname "$0")/wine.sh"
 
 run_exe() {
   local dir=$1 status=0
