@@ -27,7 +27,7 @@ class FlashJobTest : public VirtualDeviceTest {
     VirtualDeviceTest::SetUp();
     std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
     // Firmware from 403 on takes block-program data in plain.
-    device.config().identity = "NES_HWRKA_FW403";
+    device.config().name = device.config().identity = "NES_HWRKA_FW403";
     g_link.protocol_level = 403;
     recorded_pauses().clear();
     plat_install_sleep([](uint32_t ms) { recorded_pauses().push_back(ms); });
