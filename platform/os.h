@@ -12,3 +12,4 @@ bool os_replace_file(const char* from, const char* to);
 bool os_remove_file(const char* name);
 uint32_t os_list_drive_roots(char* buffer, uint32_t capacity);
 bool os_drive_is_removable(const char* root);
+void os_sleep_ms(uint32_t milliseconds);

@@ -10,6 +10,7 @@ const PlatformOps kOsOps = {os_write_file,   os_read_at,     os_write_at,
                              os_file_size,    os_replace_file, os_remove_file,
                              os_list_drive_roots, os_drive_is_removable};
 const PlatformOps* g_ops = nullptr;
+void (*g_sleep)(uint32_t) = nullptr;
 
 const PlatformOps& ops() { return g_ops ? *g_ops : plat_os_ops(); }
 }  // namespace
@@ -48,10 +49,6 @@ uint32_t plat_list_drive_roots(char* buffer, uint32_t capacity) {
 }
 
 bool plat_drive_is_removable(const char* root) { return ops().drive_is_removable(root); }
-
-namespace {
-void (*g_sleep)(uint32_t) = nullptr;
-}  // namespace
 
 void plat_install_sleep(void (*sleep)(uint32_t milliseconds)) { g_sleep = sleep; }
 

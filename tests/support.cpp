@@ -11,6 +11,7 @@
 #include "link/link_state.h"
 #include "nes/flash_id.h"
 #include "nes/nes_family.h"
+#include "platform/sleep.h"
 #include "runner/runner.h"
 
 void reset_program_state() {
@@ -18,6 +19,7 @@ void reset_program_state() {
   cipher_reset_state();
   nes_reset_state();
   flash_reset_state();
+  plat_install_sleep(nullptr);
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
 

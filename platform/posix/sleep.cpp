@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "platform/sleep.h"
+#include "platform/os.h"
 
 void os_sleep_ms(uint32_t milliseconds) {
   timespec left{static_cast<time_t>(milliseconds / 1000),
