@@ -27,8 +27,27 @@ int chr_flash_4k_inverted(const std::vector<std::string>& args);
 int chr_flash_5120_1k(const std::vector<std::string>& args);
 }  // namespace runner_nes_flash
 
+namespace runner_nes_rom {
+int ginga_dump(const std::vector<std::string>& args);
+int flash_rom_file(const std::vector<std::string>& args);
+int misc_byte_probe(const std::vector<std::string>& args);
+int save_ram_dump(const std::vector<std::string>& args);
+}  // namespace runner_nes_rom
+
 const std::vector<RunnerJob>& runner_jobs() {
   static const std::vector<RunnerJob> jobs = {
+      {"save-ram-dump", "",
+       "the entry's job: list the 128 bytes of expansion RAM and save f90.sav",
+       0, 0, runner_nes_rom::save_ram_dump},
+      {"ginga-dump", "",
+       "dump Ginga no Sannin into Ginga.nes, every bank checked against its CRC-32",
+       0, 0, runner_nes_rom::ginga_dump},
+      {"flash-rom-file", "[FILE]",
+       "program an NES ROM file (default gac.nes) into the $5116/$5120 flash board",
+       0, 1, runner_nes_rom::flash_rom_file},
+      {"misc-byte-probe", "",
+       "load 0 to 3 into the serial register at $8000 and print the misc byte after each",
+       0, 0, runner_nes_rom::misc_byte_probe},
       {"identify-flash", "",
        "print the PRG flash chip's identification bytes, 29GL, and its CFI size",
        0, 0, runner_nes_flash::identify_flash},

@@ -27,6 +27,9 @@ bool build_chr_flash_4k_upper(Device&, const CartridgeOptions&, std::string&);
 bool build_chr_flash_4k_inverted(Device&, const CartridgeOptions&, std::string&);
 bool build_chr_flash_5120_1k(Device&, const CartridgeOptions&, std::string&);
 bool build_work_ram_flash(Device&, const CartridgeOptions&, std::string&);
+bool build_rom_file_flash(Device&, const CartridgeOptions&, std::string&);
+bool build_ginga(Device&, const CartridgeOptions&, std::string&);
+bool build_serial_register(Device&, const CartridgeOptions&, std::string&);
 
 namespace {
 
@@ -82,6 +85,19 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
        flash_options(true), build_work_ram_flash},
       {"identify-flash", "PRG flash at $8000 by $5114-$5117 (2 MiB chip), work RAM",
        flash_options(true), build_work_ram_flash},
+      {"flash-rom-file", "the MMC5-like flash board: PRG by $5114-$5117 (2 MiB chip; up to 8 "
+       "MiB with --chip-size), CHR by $5120-$5127/$5130 (--chr-chip-size, 1 MiB), work RAM",
+       join_options(flash_options(true),
+                    {{"chr-chip-size", "SIZE", "CHR flash chip size (default 1M)"}}),
+       build_rom_file_flash},
+      {"ginga", "Ginga no Sannin: 128 KiB PRG ROM in 16 KiB banks, bank 7 at $C000, $FFF0 + i "
+       "switching bank i in at $8000; banks made to match the dump job's checksums",
+       {{"flaky-bank", "N", "bank 0-6 that reads one byte wrong for its first switches"},
+        {"flaky-reads", "N", "how many switches to the flaky bank read wrong (default 0)"},
+        {"wrong-cartridge", "yes|no", "the fixed bank does not match: another cartridge"}},
+       build_ginga},
+      {"misc-byte-probe", "a serially loaded register at $8000 (bit 7 resets, five writes load "
+       "bit 0 each, lowest first) reported as the misc byte", {}, build_serial_register},
       {"none", "an empty slot", {}, build_none},
   };
   return kinds;

@@ -273,6 +273,9 @@ struct Device::State {
       case kMiscByte:
         reply.fill(0);
         reply[0] = config.misc_byte;
+        if (nes) {
+          if (const auto board_byte = nes->misc_byte()) reply[0] = *board_byte;
+        }
         break;
       case kWriteListRead: {
         const uint32_t entries = std::min<uint32_t>(p[kNesSetting], kNesMaxListEntries);

@@ -78,6 +78,9 @@ class NesBoard {
   // of the block-program commands reach the PRG flash here, past the mapper's registers, so a
   // board whose registers sit in $8000-$FFFF is not reprogrammed by its own data bytes.
   virtual void cpu_flash_write(uint16_t address, uint8_t value) { cpu_write(address, value); }
+  // What the board reports as the misc byte (family 14 sub-command 18), if anything; the
+  // device's configured byte otherwise.
+  virtual std::optional<uint8_t> misc_byte() { return std::nullopt; }
   // Memories that cartlink-virtual saves at unmount and tests check.
   virtual std::vector<NamedMemory> memories() { return {}; }
 };
