@@ -163,6 +163,12 @@ int slot_write(const std::vector<std::string>& w) {
   if (!runner_load_file(w[3], data, kTransferMax) || !fits(*slot, address, data.size())) {
     return kExitUsage;
   }
+  const uint32_t align = slot->write_alignment;
+  if (align > 1 && (address % align != 0 || data.size() % align != 0)) {
+    runner_error("slot %s writes whole %u-byte words: the address and the file's length must be "
+                 "multiples of %u; nothing was written", slot->name, align, align);
+    return kExitUsage;
+  }
   if (!start_device()) return kExitNoDevice;
   if (!start_slot(*slot)) return kExitFailed;
 

@@ -34,6 +34,27 @@ int misc_byte_probe(const std::vector<std::string>& args);
 int save_ram_dump(const std::vector<std::string>& args);
 }  // namespace runner_nes_rom
 
+namespace runner_fams {
+bool fam20_start_slot();
+bool fam20_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam20_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam19_start_slot();
+bool fam19_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam19_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam2_start_slot();
+bool fam2_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam2_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam17_start_slot();
+bool fam17_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam17_write(uint64_t address, const uint8_t* data, uint32_t length);
+bool fam7_start_slot();
+bool fam7_read(uint64_t address, uint8_t* out, uint32_t length);
+bool fam3_start_slot();
+bool fam3_read(uint64_t address, uint8_t* out, uint32_t length);
+int port_wake_job(const std::vector<std::string>& args);
+int port_check_job(const std::vector<std::string>& args);
+}  // namespace runner_fams
+
 const std::vector<RunnerJob>& runner_jobs() {
   static const std::vector<RunnerJob> jobs = {
       {"save-ram-dump", "",
@@ -93,6 +114,10 @@ const std::vector<RunnerJob>& runner_jobs() {
       {"chr-flash-5120-1k", "FILE",
        "CHR flash, 1 KiB banks by $5120-$5127 and $5130",
        1, 1, runner_nes_flash::chr_flash_5120_1k},
+      {"port-wake", "", "wake the command port of a family 20 cartridge; prints the result", 0,
+       0, runner_fams::port_wake_job},
+      {"port-check", "", "check that a family 20 cartridge's command port answers", 0, 0,
+       runner_fams::port_check_job},
   };
   return jobs;
 }
@@ -103,6 +128,19 @@ const std::vector<RunnerSlot>& runner_slots() {
        runner_nes::start, runner_nes::cpu_read, runner_nes::cpu_write, nullptr},
       {"nes-ppu", "NES PPU bus ($0000-$3FFF: CHR memory)", 0, 0x4000, 0xFFFF, runner_nes::start,
        runner_nes::ppu_read, runner_nes::ppu_write, nullptr},
+      {"fam20", "family 20: 24-bit bank:offset addresses", 0, 0x1000000, 0x10000,
+       runner_fams::fam20_start_slot, runner_fams::fam20_read, runner_fams::fam20_write, nullptr},
+      {"fam19", "family 19: 16-bit word bus, byte addresses (writes: whole words)", 0,
+       0x100000000, 0x10000, runner_fams::fam19_start_slot, runner_fams::fam19_read,
+       runner_fams::fam19_write, nullptr, 2},
+      {"fam2", "family 2: 16-bit addresses", 0, 0x10000, 0x10000, runner_fams::fam2_start_slot,
+       runner_fams::fam2_read, runner_fams::fam2_write, nullptr},
+      {"fam17", "family 17: 24-bit addresses, read through DUMP.ROM", 0, 0x1000000, 0x10000,
+       runner_fams::fam17_start_slot, runner_fams::fam17_read, runner_fams::fam17_write, nullptr},
+      {"fam7", "family 7: 24-bit addresses, read-only", 0, 0x1000000, 0x10000,
+       runner_fams::fam7_start_slot, runner_fams::fam7_read, nullptr, nullptr},
+      {"fam3", "family 3: 32-bit addresses, read-only", 0, 0x100000000, 0x10000,
+       runner_fams::fam3_start_slot, runner_fams::fam3_read, nullptr, nullptr},
   };
   return slots;
 }

@@ -30,6 +30,12 @@ bool build_work_ram_flash(Device&, const CartridgeOptions&, std::string&);
 bool build_rom_file_flash(Device&, const CartridgeOptions&, std::string&);
 bool build_ginga(Device&, const CartridgeOptions&, std::string&);
 bool build_serial_register(Device&, const CartridgeOptions&, std::string&);
+bool build_fam20(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam19(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam2(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam17(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam7(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_fam3(Device& device, const CartridgeOptions& options, std::string& error);
 
 namespace {
 
@@ -98,6 +104,27 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
        build_ginga},
       {"misc-byte-probe", "a serially loaded register at $8000 (bit 7 resets, five writes load "
        "bit 0 each, lowest first) reported as the misc byte", {}, build_serial_register},
+      {"fam20", "family 20: 16 MiB bank:offset memory, command port at $00:2400/$00:2401",
+       {{"rom", "FILE", "the memory from address 0, up to 16 MiB (default: a built-in pattern)"},
+        {"port-wakes-after", "N", "wake commands before the port is awake (default 0: at once)"},
+        {"port-never-wakes", "yes", "the port never wakes (default no)"},
+        {"port-locked", "yes", "every exchange must unlock the port first (default no)"}},
+       build_fam20},
+      {"fam19", "family 19: 16-bit word bus over 16 MiB",
+       {{"rom", "FILE", "the memory from byte 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam19},
+      {"fam2", "family 2: 16-bit address bus over 64 KiB",
+       {{"rom", "FILE", "the memory from address 0, up to 64 KiB (default: a built-in pattern)"}},
+       build_fam2},
+      {"fam17", "family 17: 24-bit address bus, writes by command, reads in DUMP.ROM",
+       {{"rom", "FILE", "the memory from address 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam17},
+      {"fam7", "family 7: 24-bit read-only bus",
+       {{"rom", "FILE", "the ROM from address 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam7},
+      {"fam3", "family 3: 32-bit read-only address space, 16 MiB of ROM from address 0",
+       {{"rom", "FILE", "the ROM from address 0, up to 16 MiB (default: a built-in pattern)"}},
+       build_fam3},
       {"none", "an empty slot", {}, build_none},
   };
   return kinds;
