@@ -3,6 +3,9 @@
 # cartlink-run.exe under wine: exit code, the job's output, and the chip saved at unmount.
 #   runner_flash.sh prg native|windows   prg-flash-8001-one-sector with a 32 KiB image
 #   runner_flash.sh chr native|windows   chr-flash-5120-1k with a 64 KiB image
+#   runner_flash.sh ginga native|windows ginga-dump: Ginga.nes holds the board's banks; a wrong
+#                                        cartridge writes nothing and exits 1
+#   runner_flash.sh rom-file native|windows  flash-rom-file game.nes: PRG and CHR on their chips
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/runner_lib.sh"
 
@@ -51,7 +54,52 @@ chr() {
     "$ID_LINE\n00 00\r\nErase.\n\nErase.\nFlash......\n........\n\n"
 }
 
+ginga() {
+  mkdir -p "$WORK/saved" "$WORK/run"
+  mount_runner_device "$WORK/drive" --name "$NAME" --identity "$NAME" --cartridge ginga \
+    --flaky-bank 2 --flaky-reads 1 --save-dir "$WORK/saved"
+  run_tool "$WORK/run" ginga-dump
+  expect_status 0
+  [ "$(grep -c '^Dump bank [1-7] [0-9A-F]\{8\}\.$' "$WORK/out.txt")" = 7 ] ||
+    fail "not seven bank lines: $(cat "$WORK/out.txt")"
+  [ "$(grep -c '^Error crc, try again$' "$WORK/out.txt")" = 1 ] || fail "no retry line"
+  tail -n 1 "$WORK/out.txt" | grep -qx "Save dumped rom file to Ginga.nes" || fail "no save line"
+  stop_device TERM "$WORK/drive"
+  [ "$(stat -c %s "$WORK/run/Ginga.nes")" = 131088 ] || fail "Ginga.nes is not 131088 bytes"
+  [ "$(head -c 16 "$WORK/run/Ginga.nes" | od -An -tx1 | tr -d ' \n')" = \
+    4e45531a080021000000000000000000 ] || fail "wrong header"
+  tail -c +17 "$WORK/run/Ginga.nes" >"$WORK/banks.bin"
+  same_bytes "$WORK/banks.bin" "$WORK/saved/prg.bin" "the banks of Ginga.nes"
+
+  mkdir -p "$WORK/wrong"
+  mount_runner_device "$WORK/drive" --cartridge ginga --wrong-cartridge yes
+  run_tool "$WORK/wrong" ginga-dump
+  expect_status 1
+  grep -qx "Not Ginga no Sannin cartridge" "$WORK/out.txt" || fail "no wrong-cartridge line"
+  [ -z "$(ls -A "$WORK/wrong")" ] || fail "files were written: $(ls -A "$WORK/wrong")"
+}
+
+rom_file() {
+  mkdir -p "$WORK/saved" "$WORK/run"
+  random_file "$WORK/prg.bin" 32768
+  random_file "$WORK/chr.bin" 8192
+  { printf 'NES\032\002\001'; head -c 10 /dev/zero; cat "$WORK/prg.bin" "$WORK/chr.bin"; } \
+    >"$WORK/run/game.nes"
+  mount_runner_device "$WORK/drive" --name "$NAME" --identity "$NAME" --cartridge flash-rom-file \
+    --erase-polls 0 --save-dir "$WORK/saved"
+  run_tool "$WORK/run" flash-rom-file game.nes
+  expect_status 0
+  grep -qx "PRG: 32768 CHR: 8192" "$WORK/out.txt" || fail "no size line: $(cat "$WORK/out.txt")"
+  stop_device TERM "$WORK/drive"
+  head -c 32768 "$WORK/saved/prg.bin" >"$WORK/prg.out"
+  head -c 8192 "$WORK/saved/chr.bin" >"$WORK/chr.out"
+  same_bytes "$WORK/prg.out" "$WORK/prg.bin" "the PRG chip"
+  same_bytes "$WORK/chr.out" "$WORK/chr.bin" "the CHR chip"
+}
+
 case "${1:-}" in
+  ginga) require_platform "${2:?native or windows}"; ginga ;;
+  rom-file) require_platform "${2:?native or windows}"; rom_file ;;
   prg) require_platform "${2:?native or windows}"; prg ;;
   chr) require_platform "${2:?native or windows}"; chr ;;
   *) fail "unknown case '${1:-}'" ;;
