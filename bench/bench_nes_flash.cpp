@@ -113,7 +113,8 @@ void BM_JobCommandFilesPerBank(benchmark::State& state) {
       if (e.kind == vdev::TraceEvent::Kind::command_file) ++files;
       if (e.kind == vdev::TraceEvent::Kind::dump_read) ++reads;
     }
-    const double counted = std::string(job.cartridge) == "prg-flash-5116-window" ? banks + 1 : banks;
+    const double counted =
+        std::string(job.cartridge) == "prg-flash-5116-window" ? banks + 1 : banks;
     files_per_bank = static_cast<double>(files) / counted;
     reads_per_bank = static_cast<double>(reads) / counted;
     vdev::detach();

@@ -29,11 +29,10 @@ struct ChrFlashJob {
   PollProgress progress;
   uint32_t pause_ms;
   uint32_t bank_size;
-  uint32_t fixed_banks;     // 0: as many whole banks as the image holds
+  uint32_t fixed_banks;  // 0: as many whole banks as the image holds
   // Writes the bank registers for bank i and returns the PPU window it appears at.
   uint16_t (*select)(uint32_t bank);
 };
-
 
 void pair(uint8_t index, uint32_t value) {
   flash_register_write(0x8000, index);
@@ -56,6 +55,8 @@ std::vector<RegWrite> with(std::vector<RegWrite> writes, RegWrite last) {
   return writes;
 }
 
+// The members, one row each, fields in the order of ChrFlashJob.
+// clang-format off
 const std::vector<RegWrite> k4kSetup{{0x8000, 2}, {0x8001, 0}, {0x8000, 3}, {0x8001, 1},
                                      {0x8000, 4}, {0x8001, 2}, {0x8000, 5}, {0x8001, 3}};
 
@@ -128,6 +129,8 @@ const ChrFlashJob k5120{
       eight_registers(0x5120, bank);
       return 0x0000;
     }};
+
+// clang-format on
 
 void flash_command(uint16_t address, uint8_t value) { nes_ppu_write_byte(address, value); }
 

@@ -19,8 +19,8 @@ constexpr uint8_t kReset = 0xF0;
 struct EraseUnit {
   uint16_t reset_address;  // 0xF0 goes here first; 0: no reset write
   std::vector<RegWrite> bank_writes;
-  bool chip;               // chip erase; otherwise the sector that holds the unlock address
-  std::string message;     // printed once the unit reads erased; empty: nothing
+  bool chip;            // chip erase; otherwise the sector that holds the unlock address
+  std::string message;  // printed once the unit reads erased; empty: nothing
 };
 
 // One member of the family: everything the skeleton below needs to know about a board.
@@ -35,9 +35,9 @@ struct PrgFlashJob {
   uint32_t pause_ms;
   uint32_t bank_size;
   uint16_t window;
-  uint32_t fixed_banks;          // 0: as many whole banks as the image holds
+  uint32_t fixed_banks;  // 0: as many whole banks as the image holds
   void (*select)(uint32_t bank);
-  bool last_block;               // the window board's last 16 KiB, programmed once more
+  bool last_block;  // the window board's last 16 KiB, programmed once more
   int closing_feeds;
 };
 
@@ -46,6 +46,8 @@ void select_8001(uint32_t bank) {
   flash_register_write(0x8001, bank);
 }
 
+// The members, one row each, fields in the order of PrgFlashJob.
+// clang-format off
 const EraseUnit kSector0{0x8AAA, {{0x8000, 0}}, false, ""};
 
 const PrgFlashJob kPair{
@@ -89,6 +91,8 @@ const PrgFlashJob kChip5000{
       select_8001(bank);
     },
     false, 1};
+
+// clang-format on
 
 // The window board erases the first MiB of its chip sector by sector: 64 KiB sectors, or
 // 128 KiB on chips above 8 MiB. `s` counts KiB; the register takes 8 KiB bank numbers.
@@ -143,8 +147,8 @@ bool run_prg_flash(const PrgFlashJob& job, const uint8_t* data, uint32_t length)
     return false;
   }
   if (job.last_block && length < kPrgLastBlockSize) {
-    print_message("Image too short: %u bytes, the last block needs %u. Nothing erased.\n",
-                  length, kPrgLastBlockSize);
+    print_message("Image too short: %u bytes, the last block needs %u. Nothing erased.\n", length,
+                  kPrgLastBlockSize);
     return false;
   }
   std::vector<uint8_t> local(job.last_block ? kPrgLastBlockSize : job.bank_size);
@@ -157,8 +161,8 @@ bool run_prg_flash(const PrgFlashJob& job, const uint8_t* data, uint32_t length)
   flash_print_first_bytes(local.data());
   if (job.clear_protection && local[4] != 0) clear_protection();
 
-  const std::vector<EraseUnit> plan = job.erase.empty() ? window_erase_plan(flash_chip_size)
-                                                        : job.erase;
+  const std::vector<EraseUnit> plan =
+      job.erase.empty() ? window_erase_plan(flash_chip_size) : job.erase;
   for (const EraseUnit& unit : plan) erase_unit(job, unit, local.data());
 
   print_message("Flash......\n");

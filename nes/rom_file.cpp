@@ -43,8 +43,10 @@ RomFileResult flash_rom_file_run(const char* file_name) {
     return RomFileResult::refused;
   }
   if (n < kHeaderSize + prg + chr) {
-    print_message("The file holds %u bytes, but its header needs %u (16 + PRG %u + CHR %u); "
-                  "nothing erased.\n", n, kHeaderSize + prg + chr, prg, chr);
+    print_message(
+        "The file holds %u bytes, but its header needs %u (16 + PRG %u + CHR %u); "
+        "nothing erased.\n",
+        n, kHeaderSize + prg + chr, prg, chr);
     return RomFileResult::refused;
   }
   bool verified = prg_flash_5116_window(g_image_buffer + kHeaderSize, prg);

@@ -31,8 +31,10 @@ int run_image_job(const std::vector<std::string>& args, const ImageRule& rule, I
     return kExitUsage;
   }
   if (length % rule.bank_size != 0) {
-    runner_error("warning: the last %u bytes of %s are not a whole bank of %u and are not "
-                 "programmed", length % rule.bank_size, args[0].c_str(), rule.bank_size);
+    runner_error(
+        "warning: the last %u bytes of %s are not a whole bank of %u and are not "
+        "programmed",
+        length % rule.bank_size, args[0].c_str(), rule.bank_size);
   }
   if (rule.prg) identify_flash();
   return job(image.data(), length) ? kExitDone : kExitFailed;

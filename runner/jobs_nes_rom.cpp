@@ -19,15 +19,18 @@ int flash_rom_file(const std::vector<std::string>& args) {
   const char* name = args.empty() ? nullptr : args[0].c_str();
   switch (flash_rom_file_run(name)) {
     case RomFileResult::programmed:
-    case RomFileResult::ram_tested: return kExitDone;
+    case RomFileResult::ram_tested:
+      return kExitDone;
     case RomFileResult::verify_failed:
-    case RomFileResult::ram_failed: return kExitFailed;
+    case RomFileResult::ram_failed:
+      return kExitFailed;
     case RomFileResult::read_error:
       // The job's own message has no line feed: end the line before the runner's.
       std::printf("\n");
       runner_error("cannot read %s", name ? name : kRomFileDefault);
       return kExitUsage;
-    case RomFileResult::refused: return kExitUsage;
+    case RomFileResult::refused:
+      return kExitUsage;
   }
   return kExitFailed;
 }

@@ -117,8 +117,8 @@ inline std::string id_line(std::vector<uint16_t> id, bool is_protected) {
   uint8_t bytes[16] = {};
   for (int n = 0; n < 16; ++n) {
     const size_t word = static_cast<size_t>(n / 2);
-    bytes[n] = word == 2 ? (is_protected ? 1 : 0)
-                         : static_cast<uint8_t>(word < id.size() ? id[word] : 0);
+    bytes[n] =
+        word == 2 ? (is_protected ? 1 : 0) : static_cast<uint8_t>(word < id.size() ? id[word] : 0);
   }
   return hex_line(bytes);
 }

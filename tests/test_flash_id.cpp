@@ -148,8 +148,7 @@ TEST_F(FlashIdentify, WorkRamTestReportsEachPatternAndLeavesTheBufferZero) {
        "0xFF pass\n" + repeat("5A ", 16) + "\n0x00 not pass\nA4 " + repeat("A5 ", 15) + "\n",
        false},
       {"0x1FFF:0x80:0x80",
-       "0xFF not pass\n" + repeat("5A ", 16) + "\n0x00 pass\n" + repeat("A5 ", 16) + "\n",
-       false},
+       "0xFF not pass\n" + repeat("5A ", 16) + "\n0x00 pass\n" + repeat("A5 ", 16) + "\n", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stuck ? c.stuck : "none");
@@ -163,7 +162,8 @@ TEST_F(FlashIdentify, WorkRamTestReportsEachPatternAndLeavesTheBufferZero) {
     const std::string out = captured([&] { passed = work_ram_test(nullptr, 0); });
     EXPECT_EQ(out, c.output);
     EXPECT_EQ(passed, c.passed);
-    EXPECT_TRUE(std::all_of(g_image_buffer, g_image_buffer + 0x8000, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(g_image_buffer, g_image_buffer + 0x8000, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(g_image_buffer[0x8000], 0x77);
   }
 }

@@ -74,8 +74,8 @@ TEST_F(NesRomJobs, GingaDumpWritesEveryBankInItsPlace) {
   EXPECT_EQ(out, dump_lines(0, 7) + "Save dumped rom file to Ginga.nes\n");
   const auto file = read_whole_file(folder.path("Ginga.nes"));
   ASSERT_EQ(file.size(), 131088u);
-  const std::vector<uint8_t> header = {0x4E, 0x45, 0x53, 0x1A, 0x08, 0x00, 0x21, 0, 0, 0, 0, 0, 0,
-                                       0, 0, 0};
+  const std::vector<uint8_t> header = {0x4E, 0x45, 0x53, 0x1A, 0x08, 0x00, 0x21, 0,
+                                       0,    0,    0,    0,    0,    0,    0,    0};
   EXPECT_TRUE(std::equal(header.begin(), header.end(), file.begin()));
   const auto& prg = memory("prg");
   EXPECT_TRUE(std::equal(prg.begin(), prg.end(), file.begin() + 16));
@@ -157,7 +157,8 @@ TEST_F(NesRomJobs, RomFileProgramsPrgAndChrFromTheHeaderSizes) {
     if (chr != 0) {
       EXPECT_TRUE(std::equal(file.begin() + 16 + prg, file.end(), chr_chip.begin()));
     } else {
-      EXPECT_TRUE(std::all_of(chr_chip.begin(), chr_chip.end(), [](uint8_t b) { return b == 0xFF; }));
+      EXPECT_TRUE(
+          std::all_of(chr_chip.begin(), chr_chip.end(), [](uint8_t b) { return b == 0xFF; }));
     }
   }
 }
@@ -235,8 +236,10 @@ TEST_F(NesRomJobs, RunnerExitCodes) {
       {"ginga", {}, {"ginga-dump"}, 0},
       {"ginga", {{"wrong-cartridge", "yes"}}, {"ginga-dump"}, 1},
       {"flash-rom-file", {{"erase-polls", "0"}}, {"flash-rom-file", "game.nes"}, 0},
-      {"flash-rom-file", {{"erase-polls", "0"}, {"stuck-bit", "0x10:1:0"}},
-       {"flash-rom-file", "game.nes"}, 1},
+      {"flash-rom-file",
+       {{"erase-polls", "0"}, {"stuck-bit", "0x10:1:0"}},
+       {"flash-rom-file", "game.nes"},
+       1},
       {"flash-rom-file", {}, {"flash-rom-file"}, 2},  // no gac.nes here
       {"flash-rom-file", {}, {"flash-rom-file", "short.nes"}, 2},
       {"flash-rom-file", {}, {"flash-rom-file", "a", "b"}, 2},

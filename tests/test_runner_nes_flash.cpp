@@ -49,10 +49,14 @@ TEST_F(RunnerNesFlash, ExitCodesForVerifyErrorsAndRamFaults) {
     int exit_code;
   } cases[] = {
       {"chr-flash-5120-1k", {{"erase-polls", "0"}}, {"chr-flash-5120-1k", "IMAGE"}, 0},
-      {"chr-flash-5120-1k", {{"erase-polls", "0"}, {"stuck-bit", "0x10:0x01:0"}},
-       {"chr-flash-5120-1k", "IMAGE"}, 1},
-      {"prg-flash-8000-bank", {{"erase-polls", "0"}, {"stuck-bit", "0x2010:0x01:0"}},
-       {"prg-flash-8000-bank", "IMAGE"}, 1},
+      {"chr-flash-5120-1k",
+       {{"erase-polls", "0"}, {"stuck-bit", "0x10:0x01:0"}},
+       {"chr-flash-5120-1k", "IMAGE"},
+       1},
+      {"prg-flash-8000-bank",
+       {{"erase-polls", "0"}, {"stuck-bit", "0x2010:0x01:0"}},
+       {"prg-flash-8000-bank", "IMAGE"},
+       1},
       {"work-ram-test", {}, {"work-ram-test"}, 0},
       {"work-ram-test", {{"ram-stuck-bit", "5:0x02:0"}}, {"work-ram-test"}, 1},
       {"identify-flash", {}, {"identify-flash"}, 0},

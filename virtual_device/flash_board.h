@@ -75,11 +75,10 @@ std::unique_ptr<FlashBoard> make_chr_8001_board(const FlashBoardOptions& options
 std::unique_ptr<FlashBoard> make_chr_9000_board(const FlashBoardOptions& options);
 // MMC3-like CHR banking: R0/R1 2 KiB, R2-R5 1 KiB.
 enum class ChrLayout : uint8_t {
-  outer_4100,   // $4100 bit 2 adds 256 KiB; PPU $0000-$0FFF holds R0/R1
-  upper_half,   // R2-R5 at $0000, R0/R1 at $1000; PPU A12 picks the chip's upper 256 KiB
-  inverted,     // as MMC3: bit 7 of $8000 swaps the halves; PPU A12 picks the chip half
+  outer_4100,  // $4100 bit 2 adds 256 KiB; PPU $0000-$0FFF holds R0/R1
+  upper_half,  // R2-R5 at $0000, R0/R1 at $1000; PPU A12 picks the chip's upper 256 KiB
+  inverted,    // as MMC3: bit 7 of $8000 swaps the halves; PPU A12 picks the chip half
 };
-std::unique_ptr<FlashBoard> make_chr_mmc3_board(const FlashBoardOptions& options,
-                                                ChrLayout layout);
+std::unique_ptr<FlashBoard> make_chr_mmc3_board(const FlashBoardOptions& options, ChrLayout layout);
 
 }  // namespace vdev

@@ -11,9 +11,21 @@ namespace vdev {
 namespace {
 
 enum class Board : uint8_t {
-  prg_7000, prg_5116, prg_8000, prg_8001_one, prg_8001_two, prg_8001_two_5000,
-  prg_8001_chip_5000, chr_8001, chr_9000, chr_4100,
-  chr_4k_upper, chr_4k_inverted, chr_5120, work_ram, rom_file,
+  prg_7000,
+  prg_5116,
+  prg_8000,
+  prg_8001_one,
+  prg_8001_two,
+  prg_8001_two_5000,
+  prg_8001_chip_5000,
+  chr_8001,
+  chr_9000,
+  chr_4100,
+  chr_4k_upper,
+  chr_4k_inverted,
+  chr_5120,
+  work_ram,
+  rom_file,
 };
 
 // Which chip the shared chip options set.
@@ -29,8 +41,12 @@ FlashBoardOptions defaults(Board b) {
   o.prg.size = 0x200000;
   o.chr.size = 0x100000;
   switch (b) {
-    case Board::prg_7000: o.prg.size = 0x20000; break;
-    case Board::prg_8001_one: o.prg.size = 0x20000; break;
+    case Board::prg_7000:
+      o.prg.size = 0x20000;
+      break;
+    case Board::prg_8001_one:
+      o.prg.size = 0x20000;
+      break;
     case Board::prg_8000:
     case Board::prg_8001_two:
     case Board::prg_8001_two_5000:
@@ -44,29 +60,42 @@ FlashBoardOptions defaults(Board b) {
     case Board::chr_9000:
     case Board::chr_4100:
     case Board::chr_4k_upper:
-    case Board::chr_4k_inverted: o.chr.size = 0x80000; break;
-    default: break;
+    case Board::chr_4k_inverted:
+      o.chr.size = 0x80000;
+      break;
+    default:
+      break;
   }
   return o;
 }
 
 std::unique_ptr<FlashBoard> make(Board b, const FlashBoardOptions& o) {
   switch (b) {
-    case Board::prg_7000: return make_prg_7000_board(o);
-    case Board::prg_8000: return make_prg_8000_board(o);
+    case Board::prg_7000:
+      return make_prg_7000_board(o);
+    case Board::prg_8000:
+      return make_prg_8000_board(o);
     case Board::prg_8001_one:
-    case Board::prg_8001_two: return make_prg_8001_board(o, false);
+    case Board::prg_8001_two:
+      return make_prg_8001_board(o, false);
     case Board::prg_8001_two_5000:
-    case Board::prg_8001_chip_5000: return make_prg_8001_board(o, true);
-    case Board::chr_8001: return make_chr_8001_board(o);
-    case Board::chr_9000: return make_chr_9000_board(o);
-    case Board::chr_4100: return make_chr_mmc3_board(o, ChrLayout::outer_4100);
-    case Board::chr_4k_upper: return make_chr_mmc3_board(o, ChrLayout::upper_half);
-    case Board::chr_4k_inverted: return make_chr_mmc3_board(o, ChrLayout::inverted);
+    case Board::prg_8001_chip_5000:
+      return make_prg_8001_board(o, true);
+    case Board::chr_8001:
+      return make_chr_8001_board(o);
+    case Board::chr_9000:
+      return make_chr_9000_board(o);
+    case Board::chr_4100:
+      return make_chr_mmc3_board(o, ChrLayout::outer_4100);
+    case Board::chr_4k_upper:
+      return make_chr_mmc3_board(o, ChrLayout::upper_half);
+    case Board::chr_4k_inverted:
+      return make_chr_mmc3_board(o, ChrLayout::inverted);
     case Board::prg_5116:
     case Board::chr_5120:
     case Board::work_ram:
-    case Board::rom_file: return make_window_board(o);
+    case Board::rom_file:
+      return make_window_board(o);
   }
   return nullptr;
 }
@@ -112,9 +141,9 @@ bool build(Board b, Device& device, const CartridgeOptions& options, std::string
 
 }  // namespace
 
-#define CARTLINK_FLASH_BUILD(fn, board)                                              \
-  bool fn(Device& device, const CartridgeOptions& options, std::string& error) {    \
-    return build(Board::board, device, options, error);                             \
+#define CARTLINK_FLASH_BUILD(fn, board)                                          \
+  bool fn(Device& device, const CartridgeOptions& options, std::string& error) { \
+    return build(Board::board, device, options, error);                          \
   }
 CARTLINK_FLASH_BUILD(build_prg_flash_7000_pair, prg_7000)
 CARTLINK_FLASH_BUILD(build_prg_flash_5116_window, prg_5116)

@@ -41,7 +41,8 @@ void make_bank(uint8_t* bank, uint32_t seed, uint32_t target) {
     bank[i] = static_cast<uint8_t>(x);
   }
   uint32_t state = 0xFFFFFFFFu;
-  for (uint32_t i = 0; i < kBankSize - 4; ++i) state = (state >> 8) ^ table[(state ^ bank[i]) & 0xFF];
+  for (uint32_t i = 0; i < kBankSize - 4; ++i)
+    state = (state >> 8) ^ table[(state ^ bank[i]) & 0xFF];
   uint32_t back = ~target;
   for (int step = 0; step < 4; ++step) {
     uint32_t j = 0;
