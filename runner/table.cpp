@@ -55,6 +55,34 @@ int port_wake_job(const std::vector<std::string>& args);
 int port_check_job(const std::vector<std::string>& args);
 }  // namespace runner_fams
 
+namespace runner_device {
+int device_info(const std::vector<std::string>& args);
+int request_boot(const std::vector<std::string>& args);
+bool check_request_boot(const std::vector<std::string>& args);
+int put_parameter(const std::vector<std::string>& args);
+bool check_put_parameter(const std::vector<std::string>& args);
+int get_word(const std::vector<std::string>& args);
+bool check_get_word(const std::vector<std::string>& args);
+int write_block(const std::vector<std::string>& args);
+bool check_write_block(const std::vector<std::string>& args);
+}  // namespace runner_device
+
+namespace runner_sfc {
+bool start();
+bool read(uint64_t address, uint8_t* out, uint32_t length);
+bool write(uint64_t address, const uint8_t* data, uint32_t length);
+int erase(bool whole_chip, uint64_t sector);
+int identify_job(const std::vector<std::string>& args);
+}  // namespace runner_sfc
+
+namespace runner_wsc {
+bool start();
+bool read(uint64_t address, uint8_t* out, uint32_t length);
+bool write(uint64_t address, const uint8_t* data, uint32_t length);
+int erase(bool whole_chip, uint64_t sector);
+int identify_job(const std::vector<std::string>& args);
+}  // namespace runner_wsc
+
 const std::vector<RunnerJob>& runner_jobs() {
   static const std::vector<RunnerJob> jobs = {
       {"save-ram-dump", "",
@@ -118,6 +146,20 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, runner_fams::port_wake_job},
       {"port-check", "", "check that a family 20 cartridge's command port answers", 0, 0,
        runner_fams::port_check_job},
+      {"device-info", "", "the link, root, name, identity, protocol level, date and key source", 0,
+       0, runner_device::device_info},
+      {"request-boot", "FLAG", "the device's boot request (FLAG 0-255; 0 asks for none)", 1, 1,
+       runner_device::request_boot, runner_device::check_request_boot},
+      {"put-parameter", "VALUE", "writes the device's 32-bit parameter", 1, 1,
+       runner_device::put_parameter, runner_device::check_put_parameter},
+      {"get-word", "ADDRESS", "reads a word of device memory (2 bytes on the drive, 4 over HID)",
+       1, 1, runner_device::get_word, runner_device::check_get_word},
+      {"write-block", "ADDRESS FILE", "writes a file into device memory at ADDRESS", 2, 2,
+       runner_device::write_block, runner_device::check_write_block},
+      {"sfc-identify", "", "SFC identity: the level it sets and the window form it chooses", 0,
+       0, runner_sfc::identify_job},
+      {"wsc-identify", "", "WSC identity: whether protected writes are enciphered", 0, 0,
+       runner_wsc::identify_job},
   };
   return jobs;
 }
@@ -141,6 +183,12 @@ const std::vector<RunnerSlot>& runner_slots() {
        runner_fams::fam7_start_slot, runner_fams::fam7_read, nullptr, nullptr},
       {"fam3", "family 3: 32-bit addresses, read-only", 0, 0x100000000, 0x10000,
        runner_fams::fam3_start_slot, runner_fams::fam3_read, nullptr, nullptr},
+      // Pieces of 4 MiB: a ROM comes through the window with at most one half select each.
+      {"sfc", "SFC 24-bit bus (bank:offset; flash from 0x000000 on flash cartridges)", 0,
+       0x1000000, 0x400000, runner_sfc::start, runner_sfc::read, runner_sfc::write,
+       runner_sfc::erase},
+      {"wsc", "WSC 1 MiB space (flash cartridges: the game from 0x00000)", 0, 0x100000,
+       0x100000, runner_wsc::start, runner_wsc::read, runner_wsc::write, runner_wsc::erase},
   };
   return slots;
 }

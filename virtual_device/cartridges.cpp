@@ -36,6 +36,8 @@ bool build_fam2(Device& device, const CartridgeOptions& options, std::string& er
 bool build_fam17(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_fam7(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_fam3(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_sfc(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_wsc(Device& device, const CartridgeOptions& options, std::string& error);
 
 namespace {
 
@@ -125,6 +127,20 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
       {"fam3", "family 3: 32-bit read-only address space, 16 MiB of ROM from address 0",
        {{"rom", "FILE", "the ROM from address 0, up to 16 MiB (default: a built-in pattern)"}},
        build_fam3},
+      {"sfc", "SFC flash cartridge: 24-bit bus, byte-mode flash with the game from 0x000000 "
+              "(commands at 0x8AAA/0x8555), battery RAM from 0xF00000; \"DUMP.ROM\" one 8 MiB "
+              "half below firmware 320, the whole bus from 320 (firmware from --identity)",
+       join_options({{"rom", "FILE", "the game image in the flash from 0 (default: a pattern)"},
+                     {"ram", "FILE", "battery RAM contents, up to 1M (default: zeros)"},
+                     {"ram-size", "SIZE", "battery RAM size without --ram (default 32K)"}},
+                    flash_chip_option_list()),
+       build_sfc},
+      {"wsc", "WSC flash cartridge: 1 MiB space filled by a 16-bit flash with the game from 0 "
+              "(commands at 0xF0AAA/0xF0555); protected writes deciphered with the device key "
+              "unless the identity begins WSC_HWRKA_FW4",
+       join_options({{"rom", "FILE", "the game image in the flash from 0 (default: a pattern)"}},
+                    flash_chip_option_list()),
+       build_wsc},
       {"none", "an empty slot", {}, build_none},
   };
   return kinds;
