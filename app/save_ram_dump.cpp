@@ -27,7 +27,11 @@ void save_ram_dump() {
   }
   print_message("Device: %s\n", g_link.device_name);
   identify_device();
+  save_ram_dump_listing();
+  wait_key_and_exit();
+}
 
+bool save_ram_dump_listing() {
   for (uint32_t i = 0; i < kRamSize; ++i) {
     if (i % 16 == 0) print_message("\n%.3X:", static_cast<unsigned>(i));
     // One address write and one data read per byte: the port does not count up by itself.
@@ -40,9 +44,9 @@ void save_ram_dump() {
 
   if (save_file(kSaveName, g_image_buffer, kSaveSize) == kSaveSize) {
     print_message("Save to file %s\n", kSaveName);
-  } else {
-    // The user must not believe the RAM is safe when it is not; an older file stays as it was.
-    print_message("Could not save %s (is the working folder writable and not full?)\n", kSaveName);
+    return true;
   }
-  wait_key_and_exit();
+  // The user must not believe the RAM is safe when it is not; an older file stays as it was.
+  print_message("Could not save %s (is the working folder writable and not full?)\n", kSaveName);
+  return false;
 }

@@ -21,6 +21,31 @@ int identify_job(const std::vector<std::string>& args);
 int probe_job(const std::vector<std::string>& args);
 }  // namespace runner_n64
 
+namespace runner_nes_flash {
+int identify_flash(const std::vector<std::string>& args);
+int work_ram_test(const std::vector<std::string>& args);
+int prg_flash_7000_pair(const std::vector<std::string>& args);
+int prg_flash_5116_window(const std::vector<std::string>& args);
+int prg_flash_8000_bank(const std::vector<std::string>& args);
+int prg_flash_8001_one_sector(const std::vector<std::string>& args);
+int prg_flash_8001_two_sectors(const std::vector<std::string>& args);
+int prg_flash_8001_two_sectors_5000(const std::vector<std::string>& args);
+int prg_flash_8001_chip_5000(const std::vector<std::string>& args);
+int chr_flash_8001_boot_sectors(const std::vector<std::string>& args);
+int chr_flash_9000_1k(const std::vector<std::string>& args);
+int chr_flash_4100_2k1k(const std::vector<std::string>& args);
+int chr_flash_4k_upper(const std::vector<std::string>& args);
+int chr_flash_4k_inverted(const std::vector<std::string>& args);
+int chr_flash_5120_1k(const std::vector<std::string>& args);
+}  // namespace runner_nes_flash
+
+namespace runner_nes_rom {
+int ginga_dump(const std::vector<std::string>& args);
+int flash_rom_file(const std::vector<std::string>& args);
+int misc_byte_probe(const std::vector<std::string>& args);
+int save_ram_dump(const std::vector<std::string>& args);
+}  // namespace runner_nes_rom
+
 namespace runner_fams {
 bool fam20_start_slot();
 bool fam20_read(uint64_t address, uint8_t* out, uint32_t length);
@@ -72,6 +97,63 @@ int identify_job(const std::vector<std::string>& args);
 
 const std::vector<RunnerJob>& runner_jobs() {
   static const std::vector<RunnerJob> jobs = {
+      {"save-ram-dump", "",
+       "the entry's job: list the 128 bytes of expansion RAM and save f90.sav",
+       0, 0, runner_nes_rom::save_ram_dump},
+      {"ginga-dump", "",
+       "dump Ginga no Sannin into Ginga.nes, every bank checked against its CRC-32",
+       0, 0, runner_nes_rom::ginga_dump},
+      {"flash-rom-file", "[FILE]",
+       "program an NES ROM file (default gac.nes) into the $5116/$5120 flash board",
+       0, 1, runner_nes_rom::flash_rom_file},
+      {"misc-byte-probe", "",
+       "load 0 to 3 into the serial register at $8000 and print the misc byte after each",
+       0, 0, runner_nes_rom::misc_byte_probe},
+      {"identify-flash", "",
+       "print the PRG flash chip's identification bytes, 29GL, and its CFI size",
+       0, 0, runner_nes_flash::identify_flash},
+      {"work-ram-test", "",
+       "write two patterns into the work RAM at $6000-$7FFF and read them back",
+       0, 0, runner_nes_flash::work_ram_test},
+      {"prg-flash-7000-pair", "FILE",
+       "PRG flash, two 32 KiB banks by $7000 (64 KiB of FILE)",
+       1, 1, runner_nes_flash::prg_flash_7000_pair},
+      {"prg-flash-5116-window", "FILE",
+       "PRG flash, 8 KiB banks by $5116, first MiB erased; last 16 KiB at banks 7E/7F",
+       1, 1, runner_nes_flash::prg_flash_5116_window},
+      {"prg-flash-8000-bank", "FILE",
+       "PRG flash, 8 KiB banks by $8000; erases banks 0 and 16",
+       1, 1, runner_nes_flash::prg_flash_8000_bank},
+      {"prg-flash-8001-one-sector", "FILE",
+       "PRG flash, 8 KiB banks by $8000 = 6/$8001; erases the first sector",
+       1, 1, runner_nes_flash::prg_flash_8001_one_sector},
+      {"prg-flash-8001-two-sectors", "FILE",
+       "PRG flash, 8 KiB banks by $8000 = 6/$8001; erases banks 0 and 16",
+       1, 1, runner_nes_flash::prg_flash_8001_two_sectors},
+      {"prg-flash-8001-two-sectors-5000", "FILE",
+       "as prg-flash-8001-two-sectors, with $5000 = 0 first",
+       1, 1, runner_nes_flash::prg_flash_8001_two_sectors_5000},
+      {"prg-flash-8001-chip-5000", "FILE",
+       "PRG flash, 8 KiB banks by $8001 and $5000 (1 MiB blocks); chip erase",
+       1, 1, runner_nes_flash::prg_flash_8001_chip_5000},
+      {"chr-flash-8001-boot-sectors", "FILE",
+       "CHR flash, 8 KiB banks by $8001; boot-sector chip (256 KiB of FILE)",
+       1, 1, runner_nes_flash::chr_flash_8001_boot_sectors},
+      {"chr-flash-9000-1k", "FILE",
+       "CHR flash, 1 KiB banks by $9000-$9007 and $A000-$A007",
+       1, 1, runner_nes_flash::chr_flash_9000_1k},
+      {"chr-flash-4100-2k1k", "FILE",
+       "CHR flash, MMC3-like 2 KiB/1 KiB banks and $4100",
+       1, 1, runner_nes_flash::chr_flash_4100_2k1k},
+      {"chr-flash-4k-upper", "FILE",
+       "CHR flash, 4 KiB banks; from bank 64 through PPU $1000",
+       1, 1, runner_nes_flash::chr_flash_4k_upper},
+      {"chr-flash-4k-inverted", "FILE",
+       "CHR flash, 4 KiB banks; from bank 64 with the halves inverted",
+       1, 1, runner_nes_flash::chr_flash_4k_inverted},
+      {"chr-flash-5120-1k", "FILE",
+       "CHR flash, 1 KiB banks by $5120-$5127 and $5130",
+       1, 1, runner_nes_flash::chr_flash_5120_1k},
       {"port-wake", "", "wake the command port of a family 20 cartridge; prints the result", 0,
        0, runner_fams::port_wake_job},
       {"port-check", "", "check that a family 20 cartridge's command port answers", 0, 0,

@@ -12,6 +12,7 @@
 #include "families/wsc.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
+#include "nes/flash_id.h"
 #include "nes/nes_family.h"
 #include "platform/sleep.h"
 #include "runner/runner.h"
@@ -21,6 +22,7 @@ void reset_program_state() {
   cipher_reset_state();
   nes_reset_state();
   n64_reset_state();
+  flash_reset_state();
   sfc_reset_state();
   wsc_reset_state();
   plat_install_sleep(nullptr);
