@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
+#include "families/command_buffer.h"
 #include "link/transport.h"
 
 namespace {
@@ -46,13 +46,14 @@ void fam17_write_byte(uint32_t address, uint8_t value) {
 }
 
 void fam17_write_bytes(uint32_t address, const uint8_t* source, uint32_t count) {
-  std::vector<uint8_t> buffer(std::max<uint32_t>(count, 1) * kPacketSize, 0);
+  const auto buffer = command_buffer(count);
+  if (!buffer) return;  // more than one command file can carry
   for (uint32_t i = 0; i < count; ++i) {
-    uint8_t* packet = buffer.data() + i * kPacketSize;
+    uint8_t* packet = buffer.get() + i * kPacketSize;
     set_header(packet, kFam17SubByteWrite, address + i);
     packet[kValueByte] = source[i];
   }
-  send_command(buffer.data(), count * kPacketSize);
+  send_command(buffer.get(), count * kPacketSize);
 }
 
 uint8_t fam17_read_byte(uint32_t address) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <vector>
 
+#include "families/command_buffer.h"
 #include "link/cipher.h"
 #include "link/transport.h"
 
@@ -45,15 +45,16 @@ enum class Form { plain, enciphered, skip_blank };
 // caller's bytes.
 void write_runs(uint8_t sub, uint32_t chunk, Form form, uint32_t word_address,
                 const uint8_t* source, uint32_t length) {
-  const uint32_t runs = (length + chunk - 1) / chunk;
-  std::vector<uint8_t> buffer(std::max<uint32_t>(runs, 1) * kPacketSize, 0);
+  const uint64_t runs = runs_of(length, chunk);
+  const auto buffer = command_buffer(runs);
+  if (!buffer) return;  // more than one command file can carry
   uint32_t kept = 0;
   for (uint32_t k = 0; k < runs; ++k) {
     const uint32_t done = k * chunk;
     const auto n = static_cast<uint16_t>(std::min(chunk, length - done));
     const bool blank = form == Form::skip_blank && all_erased(source + done, n);
     if (!blank) {
-      uint8_t* packet = buffer.data() + kept * kPacketSize;
+      uint8_t* packet = buffer.get() + kept * kPacketSize;
       set_header(packet, sub, word_address, n);
       std::memcpy(packet + kPayload, source + done, n);
       if (form != Form::plain) encrypt_payload(packet + kPayload, kCipherBlock);
@@ -61,7 +62,7 @@ void write_runs(uint8_t sub, uint32_t chunk, Form form, uint32_t word_address,
     }
     word_address += n / 2u;
   }
-  send_command(buffer.data(), kept * kPacketSize);
+  send_command(buffer.get(), kept * kPacketSize);
 }
 
 }  // namespace
@@ -115,14 +116,15 @@ void fam19_write_word_le(uint32_t address, uint16_t value) {
 }
 
 void fam19_write_word_list(const uint32_t* word_addresses, const uint16_t* values, uint32_t count) {
-  std::vector<uint8_t> buffer(std::max<uint32_t>(count, 1) * kPacketSize, 0);
+  const auto buffer = command_buffer(count);
+  if (!buffer) return;  // more than one command file can carry
   for (uint32_t i = 0; i < count; ++i) {
-    uint8_t* packet = buffer.data() + i * kPacketSize;
+    uint8_t* packet = buffer.get() + i * kPacketSize;
     set_header(packet, kFam19SubWrite, word_addresses[i], 2);
     packet[kPayload] = static_cast<uint8_t>(values[i] >> 8);
     packet[kPayload + 1] = static_cast<uint8_t>(values[i]);
   }
-  send_command(buffer.data(), count * kPacketSize);
+  send_command(buffer.get(), count * kPacketSize);
 }
 
 void fam19_write_block(uint32_t word_address, const uint8_t* source, uint32_t length) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
+#include "families/command_buffer.h"
 #include "link/cipher.h"
 #include "link/transport.h"
 
@@ -35,19 +35,20 @@ void set_header(uint8_t* packet, uint8_t sub, uint16_t address) {
 // padding, so the caller's buffer is neither changed nor read past its end.
 uint32_t write_runs(uint8_t sub, bool enciphered, uint16_t address, const uint8_t* source,
                     uint32_t length) {
-  const uint32_t runs = (length + kFam2WriteChunk - 1) / kFam2WriteChunk;
-  std::vector<uint8_t> buffer(std::max<uint32_t>(runs, 1) * kPacketSize, 0);
+  const uint64_t runs = runs_of(length, kFam2WriteChunk);
+  const auto buffer = command_buffer(runs);
+  if (!buffer) return 0;  // more than one command file can carry: nothing is sent
   for (uint32_t k = 0; k < runs; ++k) {
     const uint32_t done = k * kFam2WriteChunk;
     const auto n = static_cast<uint16_t>(std::min(kFam2WriteChunk, length - done));
-    uint8_t* packet = buffer.data() + k * kPacketSize;
+    uint8_t* packet = buffer.get() + k * kPacketSize;
     set_header(packet, sub, address);
     put_le16(packet + kLengthField, n);
     std::memcpy(packet + kPayload, source + done, n);
     if (enciphered) encrypt_payload(packet + kPayload, kCipherBlock);
     address = static_cast<uint16_t>(address + n);
   }
-  return send_command(buffer.data(), runs * kPacketSize);
+  return send_command(buffer.get(), static_cast<uint32_t>(runs * kPacketSize));
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
+#include "families/command_buffer.h"
 #include "link/transport.h"
 
 namespace {
@@ -113,17 +113,18 @@ void fam20_write_byte_list(const uint32_t* addresses, const uint8_t* values, uin
 
 void fam20_write_block(uint8_t selector, uint8_t bank, uint16_t offset, const uint8_t* source,
                        uint32_t length) {
-  const uint32_t packets = (length + kFam20BlockChunk - 1) / kFam20BlockChunk;
-  std::vector<uint8_t> buffer(std::max<uint32_t>(packets, 1) * kPacketSize, 0);
+  const uint64_t packets = runs_of(length, kFam20BlockChunk);
+  const auto buffer = command_buffer(packets);
+  if (!buffer) return;  // more than one command file can carry
   for (uint32_t k = 0; k < packets; ++k) {
     const uint32_t done = k * kFam20BlockChunk;
     const auto n = static_cast<uint16_t>(std::min(kFam20BlockChunk, length - done));
-    uint8_t* packet = buffer.data() + k * kPacketSize;
+    uint8_t* packet = buffer.get() + k * kPacketSize;
     set_header(packet, kFam20SubBlockWrite, selector, bank, offset, n);
     std::memcpy(packet + kPayload, source + done, n);
     offset = static_cast<uint16_t>(offset + n);
   }
-  send_command(buffer.data(), packets * kPacketSize);
+  send_command(buffer.get(), static_cast<uint32_t>(packets * kPacketSize));
 }
 
 void fam20_write_short_block(uint8_t selector, uint8_t bank, uint16_t offset, const uint8_t* source,
@@ -143,17 +144,18 @@ uint8_t fam20_query(uint8_t value) {
 }
 
 void fam20_write_block_addr32(uint32_t address, const uint8_t* source, uint32_t length) {
-  const uint32_t packets = (length + kFam20BlockChunk32 - 1) / kFam20BlockChunk32;
-  std::vector<uint8_t> buffer(std::max<uint32_t>(packets, 1) * kPacketSize, 0);
+  const uint64_t packets = runs_of(length, kFam20BlockChunk32);
+  const auto buffer = command_buffer(packets);
+  if (!buffer) return;  // more than one command file can carry
   for (uint32_t k = 0; k < packets; ++k) {
     const uint32_t done = k * kFam20BlockChunk32;
     const auto n = static_cast<uint16_t>(std::min(kFam20BlockChunk32, length - done));
-    uint8_t* packet = buffer.data() + k * kPacketSize;
+    uint8_t* packet = buffer.get() + k * kPacketSize;
     start_packet(packet, kFam20SubBlockWrite32);
     put_le32(packet + kAddress32Field, address);
     put_le16(packet + kLengthField, n);
     std::memcpy(packet + kPayload, source + done, n);
     address += n;
   }
-  send_command(buffer.data(), packets * kPacketSize);
+  send_command(buffer.get(), static_cast<uint32_t>(packets * kPacketSize));
 }

@@ -182,4 +182,34 @@ TEST_F(Fam19Test, WhatIsWrittenReadsBack) {
   expect_all_accepted();
 }
 
+// fam19_prepare_cipher alone keys the cipher from the device's key data, replacing whatever key
+// was there, so that both enciphered writes arrive as the caller's bytes.
+TEST_F(Fam19Test, PrepareCipherKeysFromTheDeviceKeyData) {
+  insert_cartridge();
+  std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
+  const uint8_t other_key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const Bytes block = pattern_bytes(600, 3);
+  const struct {
+    const char* name;
+    std::function<void()> earlier;  // the key state before fam19_prepare_cipher
+  } cases[] = {
+      {"no key yet", [] { cipher_reset_state(); }},
+      {"another key", [&] { cipher_set_key(other_key, 8); }},
+  };
+  uint32_t address = 0x50000;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.earlier();
+    fam19_prepare_cipher();
+    fam19_write_block_enciphered(address, block.data(), 600);
+    fam19_write_block_skip_blank(address + 0x1000, block.data(), 600);
+    Bytes got(600);
+    fam19_read_block(address, got.data(), 600);
+    EXPECT_EQ(got, block);
+    fam19_read_block(address + 0x1000, got.data(), 600);
+    EXPECT_EQ(got, block);
+    address += 0x10000;
+  }
+}
+
 }  // namespace
