@@ -100,7 +100,9 @@ uint32_t sys_request_boot(uint8_t flag) {
   packet[2] = kSysBoot;
   packet[kSysFlag] = flag;
   packet[kSysFlag + 1] = flag;
-  send_command(packet, sizeof packet);
+  // Without its first packet the second would reach the device alone, and the request would
+  // be reported as sent although the device never got it: stop here instead.
+  if (send_command(packet, sizeof packet) == 0) return 0;
   packet[2] = kSysBootConfirm;
   return send_command(packet, sizeof packet);
 }
