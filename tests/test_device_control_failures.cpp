@@ -72,4 +72,62 @@ TEST_F(DeviceControlFailureTest, BootRequestOverTheDriveIsNeverHalfSent) {
   EXPECT_EQ(device.system().refused, 0u) << "no confirmation ever arrived alone";
 }
 
+// Over HID: a report that did not go out is not reported as a command carried out.
+class HidControlFailureTest : public VirtualDeviceTest {
+ protected:
+  void SetUp() override {
+    VirtualDeviceTest::SetUp();
+    vdev::attach_hid({&hid});
+    g_link.hid_link = true;
+    ASSERT_EQ(hid_open_devices(1, 0x0483, 0x5750, -1, -1), 1);
+  }
+  void TearDown() override {
+    hid_close_all();
+    VirtualDeviceTest::TearDown();
+  }
+
+  vdev::HidDevice hid{{}, &device.system()};
+};
+
+TEST_F(HidControlFailureTest, ReportsThatDidNotGoOutReturnZero) {
+  std::vector<uint8_t> data(300);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 3 + 1);
+  struct Case {
+    const char* what;
+    vdev::HidFault write;
+    uint32_t result;
+  };
+  const Case cases[] = {
+      {"written", vdev::HidFault::none, 1},
+      {"write timed out", vdev::HidFault::time_out, 0},
+      {"write failed", vdev::HidFault::failure, 0},
+  };
+  for (const Case& c : cases) {
+    hid.faults().write = c.write;
+    device.system() = {};
+    testing::internal::CaptureStdout();  // the "err" lines of the failed writes
+    EXPECT_EQ(sys_request_boot(1), c.result) << c.what;
+    EXPECT_EQ(sys_put_parameter(0x11223344), c.result) << c.what;
+    EXPECT_EQ(sys_write_block(0x100, data.data(), 300), c.result) << c.what;
+    EXPECT_EQ(sys_write_block(0x100, nullptr, 0), 1u) << "nothing to send: " << c.what;
+    testing::internal::GetCapturedStdout();
+    const bool went = c.write == vdev::HidFault::none;
+    EXPECT_EQ(device.system().boot_requested, went) << c.what;
+    EXPECT_EQ(device.system().parameter, went ? 0x11223344u : 0u) << c.what;
+    EXPECT_EQ(device.system().memory.size(), went ? 300u : 0u) << c.what;
+  }
+}
+
+// A block write stops at the first report that does not go out: nothing lands behind a hole.
+TEST_F(HidControlFailureTest, BlockWriteStopsAtTheFirstLostReport) {
+  std::vector<uint8_t> data(200, 0xA5);
+  hid.faults().write = vdev::HidFault::time_out;
+  const size_t before = hid.reports().size();
+  EXPECT_EQ(sys_write_block(0, data.data(), 200), 0u);
+  EXPECT_EQ(hid.reports().size(), before) << "a timed-out report is not taken";
+  hid.faults().write = vdev::HidFault::none;
+  EXPECT_EQ(sys_write_block(0, data.data(), 200), 1u);
+  EXPECT_EQ(hid.reports().size(), before + 4);
+}
+
 }  // namespace
