@@ -47,10 +47,12 @@ uint32_t le32(const uint8_t* at) {
          static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-// One report out and its answer back; a time-out or error leaves the answer as it was.
-void exchange(const uint8_t* report, uint8_t* answer) {
-  hid_write_report(kHidDeviceIndex, report, kHidReportSize, kHidTimeoutMs);
+// One report out and its answer back; a time-out or error leaves the answer as it was. False
+// when the report itself did not go out (the answer is then still read, as it always is).
+bool exchange(const uint8_t* report, uint8_t* answer) {
+  const bool sent = hid_write_report(kHidDeviceIndex, report, kHidReportSize, kHidTimeoutMs) > 0;
   hid_read_report(kHidDeviceIndex, answer, kHidReportSize, kHidTimeoutMs);
+  return sent;
 }
 
 uint32_t send_system(uint8_t sub, uint32_t value) {
@@ -62,9 +64,10 @@ uint32_t send_system(uint8_t sub, uint32_t value) {
 }
 
 // The block write over HID, code 24 or 25. The report is zeroed once: after a short last piece
-// its tail still holds the previous piece, and the length field says how much counts.
-void write_block_reports(uint8_t code, uint32_t address, const uint8_t* data, uint32_t count) {
-  if (!data) return;
+// its tail still holds the previous piece, and the length field says how much counts. Stops at
+// the first report that did not go out, so no later piece lands behind a hole: false then.
+bool write_block_reports(uint8_t code, uint32_t address, const uint8_t* data, uint32_t count) {
+  if (!data) return count == 0;
   uint8_t report[kHidReportSize] = {};
   uint8_t answer[kHidReportSize] = {};
   for (uint32_t at = 0; at < count;) {
@@ -73,10 +76,11 @@ void write_block_reports(uint8_t code, uint32_t address, const uint8_t* data, ui
     put_le24(report + kHidAddress, address);
     put_le16(report + kHidLength, piece);
     std::memcpy(report + kHidData, data + at, piece);
-    exchange(report, answer);
+    if (!exchange(report, answer)) return false;
     address += piece;
     at += piece;
   }
+  return true;
 }
 
 bool is_query(uint8_t code) {
@@ -91,16 +95,18 @@ uint32_t sys_request_boot(uint8_t flag) {
     uint8_t report[kHidReportSize] = {};
     report[0] = kHidBoot;
     if (flag != 0) std::memcpy(report + kHidBootWord, "TOOB", 4);
-    // The device answers the boot request with nothing, so nothing is read.
-    hid_write_report(kHidDeviceIndex, report, kHidReportSize, kHidTimeoutMs);
-    return 1;
+    // The device answers the boot request with nothing, so nothing is read. A report that did
+    // not go out is not a request sent.
+    return hid_write_report(kHidDeviceIndex, report, kHidReportSize, kHidTimeoutMs) > 0 ? 1 : 0;
   }
   uint8_t packet[kPacketSize] = {};
   packet[1] = kFamilySystem;
   packet[2] = kSysBoot;
   packet[kSysFlag] = flag;
   packet[kSysFlag + 1] = flag;
-  send_command(packet, sizeof packet);
+  // Without its first packet the second would reach the device alone, and the request would
+  // be reported as sent although the device never got it: stop here instead.
+  if (send_command(packet, sizeof packet) == 0) return 0;
   packet[2] = kSysBootConfirm;
   return send_command(packet, sizeof packet);
 }
@@ -111,8 +117,7 @@ uint32_t sys_put_parameter(uint32_t value) {
   uint8_t answer[kHidReportSize] = {};
   report[0] = kHidPutParameter;
   put_le32(report + kHidValue, value);
-  exchange(report, answer);
-  return 1;
+  return exchange(report, answer) ? 1 : 0;
 }
 
 uint32_t sys_get_word(uint32_t address) {
@@ -133,8 +138,7 @@ uint32_t sys_get_word(uint32_t address) {
 uint32_t sys_write_block(uint32_t address, const uint8_t* data, uint32_t count) {
   if ((!data && count > 0) || count > kSysBlockMax) return 0;
   if (g_link.hid_link) {
-    write_block_reports(kHidWriteBlock2, address, data, count);
-    return 1;
+    return write_block_reports(kHidWriteBlock2, address, data, count) ? 1 : 0;
   }
   const uint32_t packets = (count + kSysBlockPiece - 1) / kSysBlockPiece;
   std::vector<uint8_t> buffer(size_t{packets} * kPacketSize, 0);

@@ -38,7 +38,9 @@ inline constexpr uint32_t kSysBlockPiece = 256;
 inline constexpr uint32_t kHidBlockPiece = 56;
 inline constexpr uint32_t kHidPiece32 = 32;
 
-// Both forms. Drive results are what send_command returned (0: not written); HID results are 1.
+// Both forms. Drive results are what send_command returned (0: not written); HID results are 1,
+// or 0 when a report did not go out (time-out or error; a block write stops at that report).
+// Drive: 0 without the second packet when the first could not be written.
 uint32_t sys_request_boot(uint8_t flag);
 uint32_t sys_put_parameter(uint32_t value);
 // Drive: the 2-byte answer as a little-endian value, 0 when nothing could be read. HID: the

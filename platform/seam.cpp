@@ -19,6 +19,8 @@ const PlatformOps& plat_os_ops() { return kOsOps; }
 
 void plat_install_ops(const PlatformOps* ops) { g_ops = ops; }
 
+const PlatformOps* plat_installed_ops() { return g_ops; }
+
 uint32_t plat_write_file(const char* name, const uint8_t* data, uint32_t count) {
   return ops().write_file(name, data, count);
 }

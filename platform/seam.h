@@ -20,6 +20,8 @@ const PlatformOps& plat_os_ops();
 
 // Routes every file and drive call through `ops`; nullptr restores the operating system.
 void plat_install_ops(const PlatformOps* ops);
+// What plat_install_ops installed (nullptr: the operating system), so a test can wrap it.
+const PlatformOps* plat_installed_ops();
 
 // An opened HID device as its back end knows it; nullptr stands for a closed one.
 using HidHandle = void*;

@@ -30,7 +30,14 @@ bool make_sync() {
   if (g_sync_ready) return true;
   g_read.event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   g_write.event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  if (!g_read.event || !g_write.event) return false;
+  if (!g_read.event || !g_write.event) {
+    // Made again on the next enumeration: the one that was made must not be left behind.
+    if (g_read.event) CloseHandle(g_read.event);
+    if (g_write.event) CloseHandle(g_write.event);
+    g_read.event = nullptr;
+    g_write.event = nullptr;
+    return false;
+  }
   InitializeCriticalSection(&g_read.lock);
   InitializeCriticalSection(&g_write.lock);
   g_sync_ready = true;
@@ -110,7 +117,15 @@ HidIo transfer(Direction& direction, HANDLE device, uint8_t* in, const uint8_t* 
       LeaveCriticalSection(&direction.lock);
       return HidIo::timed_out;
     }
-    if (waited != WAIT_OBJECT_0) return fail(direction);
+    if (waited != WAIT_OBJECT_0) {
+      // The wait itself failed while the transfer is still in flight: it owns the buffer and
+      // the overlapped record until it has ended, so cancel it and wait for that end too.
+      const DWORD error = GetLastError();
+      CancelIo(device);
+      GetOverlappedResult(device, &overlapped, &done, TRUE);
+      SetLastError(error);
+      return fail(direction);
+    }
   }
   if (!GetOverlappedResult(device, &overlapped, &done, FALSE)) return fail(direction);
   LeaveCriticalSection(&direction.lock);

@@ -1,0 +1,133 @@
+// The device's system commands when a command file cannot be written: a failure is never
+// reported as a command sent, and a two-packet request never reaches the device half.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/device_control.h"
+#include "link/link_state.h"
+#include "link/transport.h"
+#include "platform/hid.h"
+#include "platform/seam.h"
+#include "tests/support.h"
+#include "virtual_device/hid_device.h"
+
+namespace {
+
+// Wraps the virtual device's file calls and refuses the command files chosen by number.
+const PlatformOps* g_inner = nullptr;
+uint32_t g_writes = 0;
+uint32_t g_refused_mask = 0;  // bit n: the n-th command file written (from 0) fails
+
+uint32_t refusing_write(const char* name, const uint8_t* data, uint32_t count) {
+  const bool command = std::strstr(name, ".CMD") != nullptr;
+  if (command && (g_refused_mask >> g_writes++ & 1u) != 0) return 0;
+  return g_inner->write_file(name, data, count);
+}
+
+class DeviceControlFailureTest : public VirtualDeviceTest {
+ protected:
+  void SetUp() override {
+    VirtualDeviceTest::SetUp();
+    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
+    g_inner = plat_installed_ops();
+    ASSERT_NE(g_inner, nullptr);
+    wrapped = *g_inner;
+    wrapped.write_file = refusing_write;
+    plat_install_ops(&wrapped);
+    g_writes = 0;
+  }
+  void TearDown() override {
+    plat_install_ops(g_inner);
+    VirtualDeviceTest::TearDown();
+  }
+
+  PlatformOps wrapped{};
+};
+
+TEST_F(DeviceControlFailureTest, BootRequestOverTheDriveIsNeverHalfSent) {
+  struct Case {
+    const char* what;
+    uint32_t refused_mask;
+    uint32_t result;
+    size_t files_at_device;
+    bool booted;
+  };
+  const Case cases[] = {
+      {"both written", 0b00, kPacketSize, 2, true},
+      {"first refused: the second is not sent", 0b01, 0, 0, false},
+      {"second refused", 0b10, 0, 1, false},
+  };
+  for (const Case& c : cases) {
+    device.clear_trace();
+    device.system().boot_requested = false;
+    g_writes = 0;
+    g_refused_mask = c.refused_mask;
+    EXPECT_EQ(sys_request_boot(1), c.result) << c.what;
+    EXPECT_EQ(command_files().size(), c.files_at_device) << c.what;
+    EXPECT_EQ(device.system().boot_requested, c.booted) << c.what;
+  }
+  EXPECT_EQ(device.system().refused, 0u) << "no confirmation ever arrived alone";
+}
+
+// Over HID: a report that did not go out is not reported as a command carried out.
+class HidControlFailureTest : public VirtualDeviceTest {
+ protected:
+  void SetUp() override {
+    VirtualDeviceTest::SetUp();
+    vdev::attach_hid({&hid});
+    g_link.hid_link = true;
+    ASSERT_EQ(hid_open_devices(1, 0x0483, 0x5750, -1, -1), 1);
+  }
+  void TearDown() override {
+    hid_close_all();
+    VirtualDeviceTest::TearDown();
+  }
+
+  vdev::HidDevice hid{{}, &device.system()};
+};
+
+TEST_F(HidControlFailureTest, ReportsThatDidNotGoOutReturnZero) {
+  std::vector<uint8_t> data(300);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 3 + 1);
+  struct Case {
+    const char* what;
+    vdev::HidFault write;
+    uint32_t result;
+  };
+  const Case cases[] = {
+      {"written", vdev::HidFault::none, 1},
+      {"write timed out", vdev::HidFault::time_out, 0},
+      {"write failed", vdev::HidFault::failure, 0},
+  };
+  for (const Case& c : cases) {
+    hid.faults().write = c.write;
+    device.system() = {};
+    testing::internal::CaptureStdout();  // the "err" lines of the failed writes
+    EXPECT_EQ(sys_request_boot(1), c.result) << c.what;
+    EXPECT_EQ(sys_put_parameter(0x11223344), c.result) << c.what;
+    EXPECT_EQ(sys_write_block(0x100, data.data(), 300), c.result) << c.what;
+    EXPECT_EQ(sys_write_block(0x100, nullptr, 0), 1u) << "nothing to send: " << c.what;
+    testing::internal::GetCapturedStdout();
+    const bool went = c.write == vdev::HidFault::none;
+    EXPECT_EQ(device.system().boot_requested, went) << c.what;
+    EXPECT_EQ(device.system().parameter, went ? 0x11223344u : 0u) << c.what;
+    EXPECT_EQ(device.system().memory.size(), went ? 300u : 0u) << c.what;
+  }
+}
+
+// A block write stops at the first report that does not go out: nothing lands behind a hole.
+TEST_F(HidControlFailureTest, BlockWriteStopsAtTheFirstLostReport) {
+  std::vector<uint8_t> data(200, 0xA5);
+  hid.faults().write = vdev::HidFault::time_out;
+  const size_t before = hid.reports().size();
+  EXPECT_EQ(sys_write_block(0, data.data(), 200), 0u);
+  EXPECT_EQ(hid.reports().size(), before) << "a timed-out report is not taken";
+  hid.faults().write = vdev::HidFault::none;
+  EXPECT_EQ(sys_write_block(0, data.data(), 200), 1u);
+  EXPECT_EQ(hid.reports().size(), before + 4);
+}
+
+}  // namespace
