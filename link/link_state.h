@@ -18,6 +18,10 @@ struct LinkState {
   // Found over HID, but no drive carries the device: the drive transport writes and reads
   // nothing rather than use files in the working folder.
   bool drive_refused;
+  // Command files not written whole and reply or window reads that delivered fewer bytes than
+  // asked, since program start. The families return nothing; a caller that must not take
+  // missing data for the cartridge's compares this before and after its work.
+  uint32_t transport_faults;
 };
 
 extern LinkState g_link;

@@ -91,7 +91,9 @@ uint16_t packet_crc16(const uint8_t* sector, uint32_t length) {
   return crc;
 }
 
-uint32_t send_command(uint8_t* buffer, uint32_t length) {
+namespace {
+
+uint32_t write_command_file(uint8_t* buffer, uint32_t length) {
   // A partial packet would reach the device without its frame; refuse the whole command.
   // Without a device drive there is no place the command could go.
   if (length % kPacketSize != 0 || g_link.drive_refused) return 0;
@@ -110,12 +112,24 @@ uint32_t send_command(uint8_t* buffer, uint32_t length) {
   return plat_write_file(name, buffer, length);
 }
 
+// Counts what did not arrive whole, for callers that check (see LinkState::transport_faults).
+uint32_t counted(uint32_t done, uint32_t wanted) {
+  if (done != wanted) ++g_link.transport_faults;
+  return done;
+}
+
+}  // namespace
+
+uint32_t send_command(uint8_t* buffer, uint32_t length) {
+  return counted(write_command_file(buffer, length), length);
+}
+
 uint32_t read_reply(int32_t offset, uint8_t* buffer, uint32_t count) {
-  return read_device_file("%sT-DRIVER.DMP", offset, buffer, count);
+  return counted(read_device_file("%sT-DRIVER.DMP", offset, buffer, count), count);
 }
 
 uint32_t read_dump(int32_t offset, uint8_t* buffer, uint32_t count) {
-  return read_device_file("%sDUMP.ROM", offset, buffer, count);
+  return counted(read_device_file("%sDUMP.ROM", offset, buffer, count), count);
 }
 
 uint32_t save_file(const char* name, const uint8_t* data, uint32_t count) {

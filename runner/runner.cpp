@@ -135,9 +135,13 @@ int slot_read(const std::vector<std::string>& w) {
 
   std::vector<uint8_t> data(length);
   RunnerProgress progress("read", length);
+  const uint32_t faults = g_link.transport_faults;
   for (uint64_t done = 0; done < length;) {
     const auto piece = static_cast<uint32_t>(std::min<uint64_t>(slot->step, length - done));
-    if (!slot->read(address + done, data.data() + done, piece)) {
+    // A command that did not reach the device or an answer that did not arrive whole would
+    // leave bytes in the file that the cartridge never held.
+    if (!slot->read(address + done, data.data() + done, piece) ||
+        g_link.transport_faults != faults) {
       runner_error("reading %s at 0x%llX failed; %s was not written", slot->name,
                    static_cast<unsigned long long>(address + done), w[4].c_str());
       return kExitFailed;
@@ -174,9 +178,11 @@ int slot_write(const std::vector<std::string>& w) {
   if (!start_slot(*slot)) return kExitFailed;
 
   RunnerProgress progress("write", data.size());
+  const uint32_t faults = g_link.transport_faults;
   for (uint64_t done = 0; done < data.size();) {
     const auto piece = static_cast<uint32_t>(std::min<uint64_t>(slot->step, data.size() - done));
-    if (!slot->write(address + done, data.data() + done, piece)) {
+    if (!slot->write(address + done, data.data() + done, piece) ||
+        g_link.transport_faults != faults) {
       runner_error("writing %s at 0x%llX failed", slot->name,
                    static_cast<unsigned long long>(address + done));
       return kExitFailed;
@@ -317,7 +323,14 @@ int run_runner(int argc, char** argv) {
     }
     if (job->check && !job->check(args)) return kExitUsage;
     if (!start_device()) return kExitNoDevice;
+    const uint32_t faults = g_link.transport_faults;
     result = job->run(args);
+    // What a job printed rests on answers that never came: not a success.
+    if (result == kExitDone && g_link.transport_faults != faults) {
+      runner_error("the device did not take every command or did not answer every read; "
+                   "what the job reported cannot be trusted");
+      result = kExitFailed;
+    }
   } else {
     runner_error("unknown job '%s' (see '%s list')", command.c_str(), kProgram);
     return kExitUsage;

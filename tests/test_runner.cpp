@@ -110,3 +110,30 @@ TEST_F(RunnerTest, WritesWorkRamAndReportsNoDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+// The families return nothing; a device that stops answering mid-read must still never give the
+// user a file of bytes the cartridge did not hold.
+TEST_F(RunnerTest, ADeviceThatStopsAnsweringFailsTheReadAndKeepsTheOldFile) {
+  // A cartridge whose first bus read unplugs the device: its reply file is gone from then on.
+  struct Unplugging : vdev::NesBoard {
+    explicit Unplugging(vdev::Device& d) : device(d) {}
+    uint8_t cpu_read(uint16_t) override {
+      device.config().status_file = vdev::StatusFile::missing;
+      return 0x42;
+    }
+    void cpu_write(uint16_t, uint8_t) override {}
+    uint8_t ppu_read(uint16_t) override { return 0; }
+    void ppu_write(uint16_t, uint8_t) override {}
+    vdev::Device& device;
+  };
+  device.insert_nes(std::make_unique<Unplugging>(device));
+  write_whole_file(out_path(), {7, 7, 7});
+  std::string err;
+  EXPECT_EQ(run_cli({"read", "nes-cpu", "0x8000", "0x1000", out_path()}, nullptr, &err), 1);
+  EXPECT_NE(err.find("was not written"), std::string::npos) << err;
+  EXPECT_EQ(read_whole_file(out_path()), (std::vector<uint8_t>{7, 7, 7}));
+}
+
+}  // namespace
