@@ -44,8 +44,8 @@ bool write(uint64_t address, const uint8_t* data, uint32_t length) {
   const auto diff = std::mismatch(back.begin(), back.end(), data);
   if (diff.first == back.end()) return true;
   const auto at = static_cast<uint32_t>(diff.first - back.begin());
-  runner_error("wsc at 0x%X reads back 0x%.2X, not 0x%.2X",
-               static_cast<uint32_t>(address) + at, back[at], data[at]);
+  runner_error("wsc at 0x%X reads back 0x%.2X, not 0x%.2X", static_cast<uint32_t>(address) + at,
+               back[at], data[at]);
   return false;
 }
 

@@ -106,15 +106,23 @@ TEST(FlashChip, ProtectedChipIgnoresProgramUntilCleared) {
       if (c.clear_first) {
         for (auto [word, value] : clear) chip.write_word(word, value);
       }
-      for (auto [word, value] : {std::pair<uint32_t, uint16_t>{0x555, 0xAA}, {0x2AA, 0x55},
-                                 {0x555, 0xA0}, {0x10, 0x1234}}) {
+      for (auto [word, value] : {std::pair<uint32_t, uint16_t>{0x555, 0xAA},
+                                 {0x2AA, 0x55},
+                                 {0x555, 0xA0},
+                                 {0x10, 0x1234}}) {
         chip.write_word(word, value);
       }
       EXPECT_EQ(chip.read_word(0x10), c.expected);
     } else {
       if (c.clear_first) {
-        cycles(chip, {{0xAAA, 0xAA}, {0x555, 0x55}, {0xAAA, 0xC0}, {0, 0x80}, {0, 0x30},
-                      {0, 0x90}, {0, 0x00}, {0, 0xF0}});
+        cycles(chip, {{0xAAA, 0xAA},
+                      {0x555, 0x55},
+                      {0xAAA, 0xC0},
+                      {0, 0x80},
+                      {0, 0x30},
+                      {0, 0x90},
+                      {0, 0x00},
+                      {0, 0xF0}});
       }
       program(chip, 0x10, 0x5A);
       EXPECT_EQ(chip.read(0x10), c.expected);
