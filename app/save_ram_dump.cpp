@@ -20,7 +20,8 @@ constexpr const char* kSaveName = "f90.sav";
 }  // namespace
 
 void save_ram_dump() {
-  if (!open_device()) {
+  // Found over HID without a drive carrying it, the job's commands would have nowhere to go.
+  if (!open_device() || g_link.drive_refused) {
     print_message("Open device error.\n");
     wait_key_and_exit();
   }

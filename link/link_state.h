@@ -15,6 +15,9 @@ struct LinkState {
   uint8_t key_data[8];              // device data that keys the payload cipher
   uint8_t command_counter;          // number of the next command file, 0..3
   int32_t protocol_level;           // NES protocol level chosen by identify_device
+  // Found over HID, but no drive carries the device: the drive transport writes and reads
+  // nothing rather than use files in the working folder.
+  bool drive_refused;
 };
 
 extern LinkState g_link;

@@ -75,7 +75,8 @@ const RunnerJob* find_job(const std::string& name) {
 
 // Opens the device as the entry does; false (exit code 3) when there is none.
 bool start_device() {
-  if (!open_device()) {
+  // Found over HID without a drive carrying the device, the commands would have nowhere to go.
+  if (!open_device() || g_link.drive_refused) {
     std::fflush(stdout);
     std::fprintf(stderr, "Open device error.\n");
     return false;
@@ -314,6 +315,7 @@ int run_runner(int argc, char** argv) {
       runner_error("usage: %s %s", job->name, job->arguments);
       return kExitUsage;
     }
+    if (job->check && !job->check(args)) return kExitUsage;
     if (!start_device()) return kExitNoDevice;
     result = job->run(args);
   } else {

@@ -20,6 +20,9 @@ struct RunnerJob {
   // Runs after the device is open, "Device: <name>" printed and identify_device done; gets the
   // words after the job's name. Returns the exit code.
   int (*run)(const std::vector<std::string>& args);
+  // Optional: checks the words before the device is opened, with a message on standard error;
+  // false refuses the job with exit code 2 and nothing sent.
+  bool (*check)(const std::vector<std::string>& args) = nullptr;
 };
 
 struct RunnerSlot {

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/image_buffer.h"
+#include "families/n64.h"
 #include "families/sfc.h"
 #include "families/wsc.h"
 #include "link/cipher.h"
@@ -19,6 +20,7 @@ void reset_program_state() {
   link_reset_state();
   cipher_reset_state();
   nes_reset_state();
+  n64_reset_state();
   sfc_reset_state();
   wsc_reset_state();
   plat_install_sleep(nullptr);

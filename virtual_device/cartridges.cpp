@@ -13,6 +13,8 @@ namespace vdev {
 
 // Each kind's build function lives in its board's own file.
 bool build_f90(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_n64(Device& device, const CartridgeOptions& options, std::string& error);
+const std::vector<CartridgeOption>& n64_option_list();
 bool build_fam20(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_fam19(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_fam2(Device& device, const CartridgeOptions& options, std::string& error);
@@ -36,6 +38,9 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
         {"prg", "FILE", "PRG ROM, 16 KiB (mirrored) or 32 KiB (default: all 0xFF)"},
         {"chr", "FILE", "CHR ROM, exactly 8 KiB (default: all 0xFF)"}},
        build_f90},
+      {"n64", "N64 cartridge: 64 MiB flash in the ROM window at 0x10000000 (DUMP.ROM), 2 KiB "
+              "paged save memory, 128 KiB probed save memory",
+       n64_option_list(), build_n64},
       {"fam20", "family 20: 16 MiB bank:offset memory, command port at $00:2400/$00:2401",
        {{"rom", "FILE", "the memory from address 0, up to 16 MiB (default: a built-in pattern)"},
         {"port-wakes-after", "N", "wake commands before the port is awake (default 0: at once)"},

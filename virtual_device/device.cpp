@@ -122,6 +122,7 @@ struct Device::State {
   std::vector<TraceEvent> trace;
   std::vector<PacketRecord> packets;
   std::FILE* log = nullptr;
+  SystemModel system;
 
   void log_line(const std::string& line) {
     if (!log) return;
@@ -289,6 +290,8 @@ struct Device::State {
         if (p[2] == kSystemKeyRequest) {
           reply.fill(0);
           std::memcpy(reply.data(), config.key.data(), config.key.size());
+        } else {
+          carry_out_system(p, system, reply);
         }
         break;
       case kNes:
@@ -499,6 +502,8 @@ NesBus Device::dump_bus() const { return state_->dump_bus; }
 std::optional<std::array<uint16_t, 4>> Device::program_setup() const { return state_->setup; }
 
 uint8_t Device::setting_byte() const { return state_->setting; }
+
+SystemModel& Device::system() { return state_->system; }
 
 const std::vector<TraceEvent>& Device::trace() const { return state_->trace; }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "virtual_device/slot.h"
+#include "virtual_device/system_model.h"
 
 namespace vdev {
 
@@ -120,6 +121,7 @@ class Device {
   // AMD command cycles. Without a setup the bytes are written plainly.
   std::optional<std::array<uint16_t, 4>> program_setup() const;
   uint8_t setting_byte() const;             // family 14 sub-command 144
+  SystemModel& system();                    // what the family 240 system commands act on
 
   const std::vector<TraceEvent>& trace() const;
   const std::vector<PacketRecord>& packets() const;
