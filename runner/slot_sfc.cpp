@@ -1,6 +1,6 @@
 // The SFC slot as cartlink-run sees it: the whole 24-bit bus, read through the window where
-// address and length allow, written with the 480-byte batched block write, and erased with the
-// family's sequences followed by polling the status until the chip reads back erased.
+// address and length allow, written with the 480-byte batched block write and read back, and
+// erased with the family's sequences followed by polling the status until it reads erased.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -31,11 +31,27 @@ bool read(uint64_t address, uint8_t* out, uint32_t length) {
   return true;
 }
 
+namespace {
+// Flash keeps only the bits an erase left set, and a protected chip keeps nothing: such a write
+// does not take, so every batch is read back and a difference fails the write.
+bool reads_back(uint32_t address, const uint8_t* data, uint32_t length) {
+  std::vector<uint8_t> back(length);
+  sfc_read_block(address, back.data(), length);
+  const auto diff = std::mismatch(back.begin(), back.end(), data);
+  if (diff.first == back.end()) return true;
+  const auto at = static_cast<uint32_t>(diff.first - back.begin());
+  runner_error("sfc at 0x%X reads back 0x%.2X, not 0x%.2X", address + at, back[at], data[at]);
+  return false;
+}
+}  // namespace
+
 bool write(uint64_t address, const uint8_t* data, uint32_t length) {
   // Batches of 128 packets keep each command file small while the device programs it.
   for (uint32_t done = 0; done < length;) {
     const uint32_t n = std::min(kWriteBatch, length - done);
-    sfc_write_block_480(static_cast<uint32_t>(address + done), data + done, n);
+    const auto at = static_cast<uint32_t>(address + done);
+    sfc_write_block_480(at, data + done, n);
+    if (!reads_back(at, data + done, n)) return false;
     done += n;
   }
   return true;

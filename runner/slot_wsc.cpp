@@ -1,6 +1,7 @@
 // The WSC slot as cartlink-run sees it: the 1 MiB space, read straight from the window when
 // address and length are whole kilobytes and in reply-file chunks otherwise, written with the
-// per-packet block write, and erased with the family's sequences.
+// per-packet block write and read back, and erased with the family's sequences.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,9 +35,18 @@ bool read(uint64_t address, uint8_t* out, uint32_t length) {
   return true;
 }
 
+// Flash keeps only the bits an erase left set, and a protected chip keeps nothing: such a write
+// does not take, so it is read back and a difference fails the write.
 bool write(uint64_t address, const uint8_t* data, uint32_t length) {
   wsc_write_block(static_cast<uint32_t>(address), data, length);
-  return true;
+  std::vector<uint8_t> back(length);
+  read(address, back.data(), length);
+  const auto diff = std::mismatch(back.begin(), back.end(), data);
+  if (diff.first == back.end()) return true;
+  const auto at = static_cast<uint32_t>(diff.first - back.begin());
+  runner_error("wsc at 0x%X reads back 0x%.2X, not 0x%.2X", static_cast<uint32_t>(address) + at,
+               back[at], data[at]);
+  return false;
 }
 
 int erase(bool whole_chip, uint64_t sector) {

@@ -67,7 +67,7 @@ TEST(FlashChip, SectorGeometryComesFromItsTable) {
 
 TEST(FlashChip, ProtectedChipIgnoresEraseUntilClearingSequence) {
   FlashChip chip({.size = 0x20000, .id = {0x01, 0x7E}, .protect = true, .erase_polls = 0});
-  program(chip, 0, 0x00);
+  chip.bytes()[0] = 0x00;  // programmed before the chip was protected
   cycles(chip, {{0xAAA, 0xAA}, {0x555, 0x55}, {0xAAA, 0x90}});
   EXPECT_EQ(chip.read(0), 0x01);
   EXPECT_EQ(chip.read(2), 0x7E);
@@ -80,6 +80,55 @@ TEST(FlashChip, ProtectedChipIgnoresEraseUntilClearingSequence) {
   EXPECT_FALSE(chip.is_protected());
   sector_erase(chip, 0);
   EXPECT_EQ(chip.read(0), 0xFF);
+}
+
+// A protected chip takes no program cycles either: a job that forgot to clear the protection
+// must not find its data on the chip. Once cleared, the same cycles program.
+TEST(FlashChip, ProtectedChipIgnoresProgramUntilCleared) {
+  struct Case {
+    const char* name;
+    bool word_mode;
+    bool clear_first;
+    uint16_t expected;  // the word (or byte) at offset 0x10 afterwards
+  } cases[] = {
+      {"byte mode, protected", false, false, 0xFF},
+      {"byte mode, cleared", false, true, 0x5A},
+      {"word mode, protected", true, false, 0xFFFF},
+      {"word mode, cleared", true, true, 0x1234},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlashChip chip({.size = 0x10000, .word_mode = c.word_mode, .protect = true});
+    if (c.word_mode) {
+      const std::pair<uint32_t, uint16_t> clear[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0xC0},
+                                                     {0, 0x80},     {0, 0x30},     {0, 0x90},
+                                                     {0, 0x00},     {0, 0xF0}};
+      if (c.clear_first) {
+        for (auto [word, value] : clear) chip.write_word(word, value);
+      }
+      for (auto [word, value] : {std::pair<uint32_t, uint16_t>{0x555, 0xAA},
+                                 {0x2AA, 0x55},
+                                 {0x555, 0xA0},
+                                 {0x10, 0x1234}}) {
+        chip.write_word(word, value);
+      }
+      EXPECT_EQ(chip.read_word(0x10), c.expected);
+    } else {
+      if (c.clear_first) {
+        cycles(chip, {{0xAAA, 0xAA},
+                      {0x555, 0x55},
+                      {0xAAA, 0xC0},
+                      {0, 0x80},
+                      {0, 0x30},
+                      {0, 0x90},
+                      {0, 0x00},
+                      {0, 0xF0}});
+      }
+      program(chip, 0x10, 0x5A);
+      EXPECT_EQ(chip.read(0x10), c.expected);
+    }
+    EXPECT_EQ(chip.is_protected(), !c.clear_first);
+  }
 }
 
 TEST(FlashChip, CfiAndWordModeAndFaults) {

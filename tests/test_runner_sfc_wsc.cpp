@@ -2,6 +2,7 @@
 // on the virtual cartridge and on the console.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,6 +174,43 @@ TEST_F(RunnerSlots, WscEraseWriteAndReadBack) {
   EXPECT_EQ(read_whole_file(out_path()), data);
   ASSERT_EQ(run_cli({"erase", "wsc"}), 0);
   EXPECT_EQ(cells, std::vector<uint8_t>(0x100000, 0xFF));
+}
+
+// A write that does not take (onto bytes that were not erased, or onto a protected chip) ends
+// as a failure; the same write onto erased flash is done.
+TEST_F(RunnerSlots, WriteThatDoesNotTakeFails) {
+  struct Case {
+    const char* name;
+    bool sfc;
+    bool erased;
+    bool protect;
+    int exit;
+  } cases[] = {
+      {"sfc onto erased flash", true, true, false, 0},
+      {"sfc onto the old game", true, false, false, 1},
+      {"sfc onto a protected chip", true, true, true, 1},
+      {"wsc onto erased flash", false, true, false, 0},
+      {"wsc onto the old game", false, false, false, 1},
+      {"wsc onto a protected chip", false, true, true, 1},
+  };
+  const auto data = byte_pattern(3000, 6);
+  write_whole_file(in_path(), data);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const vdev::FlashChipConfig flash{.protect = c.protect};
+    auto& cells = c.sfc ? insert_sfc("SFC_HWRKA_FW308", flash)->flash().bytes()
+                        : insert_wsc("WSC_HWRKA_FW400", flash)->flash().bytes();
+    if (c.erased) std::fill(cells.begin() + 0x20000, cells.begin() + 0x30000, 0xFF);
+    std::string err;
+    EXPECT_EQ(run_cli({"write", c.sfc ? "sfc" : "wsc", "0x20001", in_path()}, nullptr, &err),
+              c.exit);
+    if (c.exit == 0) {
+      EXPECT_EQ(std::vector<uint8_t>(cells.begin() + 0x20001, cells.begin() + 0x20001 + 3000),
+                data);
+    } else {
+      EXPECT_NE(err.find("reads back"), std::string::npos) << err;
+    }
+  }
 }
 
 TEST_F(RunnerSlots, IdentityJobsSayWhatWasDecided) {

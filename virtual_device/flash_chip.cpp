@@ -125,6 +125,8 @@ void FlashChip::write_word(uint32_t word, uint16_t value) {
 }
 
 void FlashChip::program(uint32_t offset, uint16_t value) {
+  // A protected chip ignores programming as it ignores erases: the cells stay as they were.
+  if (protected_) return;
   // Programming moves bits from 1 to 0 only; an erase is the way back.
   cells_[offset] &= static_cast<uint8_t>(value);
   if (config_.word_mode) cells_[(offset + 1) % config_.size] &= static_cast<uint8_t>(value >> 8);

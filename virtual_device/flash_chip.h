@@ -31,7 +31,7 @@ struct FlashChipConfig {
   // Sector sizes from the bottom of the chip; empty: uniform 64 KiB sectors, or 128 KiB on
   // chips above 8 MiB. Sizes that do not reach the end are continued with the last one.
   std::vector<uint32_t> sectors{};
-  bool protect = false;                 // erases do nothing until the clearing sequence
+  bool protect = false;                 // erases and programs do nothing until cleared
   uint32_t erase_polls = 2;             // reply or window reads an erase reads busy for
   bool erase_never_finishes = false;    // a worn-out chip: an erase stays busy for ever
   std::optional<StuckBit> stuck{};
