@@ -160,6 +160,49 @@ TEST_F(N64Cart, SectorEraseThatNeverFinishesGivesUpAfterThe52ndRead) {
   EXPECT_TRUE(cart.flash().busy());
 }
 
+// The sector erase's command words are doubled and its reset goes to 0x10000AAA; the chip
+// would take the low-half words too, so only the packets tell a wrong sequence. Only the
+// first 51 reads count: an erase that ends at the 52nd is still reported as not finished.
+TEST_F(N64Cart, SectorEraseSequenceAndPollingLimit) {
+  struct Case {
+    uint32_t busy_reads;
+    bool erased;
+    size_t reads;
+  };
+  const std::vector<std::pair<uint32_t, uint16_t>> writes = {
+      {0x10000AAA, 0xF0F0}, {0x10000AAA, 0xAAAA}, {0x10000555, 0x5555}, {0x10000AAA, 0x8080},
+      {0x10000AAA, 0xAAAA}, {0x10000555, 0x5555}, {0x10040000, 0x3030}};
+  for (const Case c : {Case{0, true, 1}, Case{1, true, 2}, Case{50, true, 51},
+                       Case{51, false, 52}, Case{60, false, 52}}) {
+    SCOPED_TRACE(c.busy_reads);
+    reset_link();
+    vdev::N64CartConfig config;
+    config.rom = pattern(kChip, 4);
+    config.chip.erase_polls = c.busy_reads;
+    insert("N64_HWRKB_FW400", config);
+    g_sleeps = 0;
+    EXPECT_EQ(n64_erase_sector(0x10040000), c.erased);
+    std::vector<std::vector<uint8_t>> sent;
+    for (const auto& f : command_files()) {
+      for (size_t at = 0; at + kPacketSize <= f.data.size(); at += kPacketSize) {
+        sent.emplace_back(f.data.begin() + at, f.data.begin() + at + kPacketSize);
+      }
+    }
+    ASSERT_EQ(sent.size(), writes.size() + c.reads);
+    for (size_t i = 0; i < sent.size(); ++i) {
+      SCOPED_TRACE(i);
+      const bool write = i < writes.size();
+      EXPECT_EQ(sent[i][2], write ? kN64SubWrite : kN64SubRead);
+      EXPECT_EQ(le32(sent[i].data() + 3), write ? writes[i].first : 0x10040000u);
+      EXPECT_EQ(le16(sent[i].data() + 7), 2);
+      if (write) {
+        EXPECT_EQ(sent[i][9] << 8 | sent[i][10], writes[i].second);
+      }
+    }
+    EXPECT_EQ(g_sleeps, c.reads - 1);  // a pause between reads, none after a success
+  }
+}
+
 TEST_F(N64Cart, ChipEraseErasesTheWholeChip) {
   vdev::N64CartConfig config;
   config.rom = pattern(kChip, 8);
