@@ -128,6 +128,30 @@ TEST_F(N64Cart, RomReadsMatchTheWindowEitherWay) {
   }
 }
 
+// A packet read that starts below the window crosses into it through packets; the "N64_Q3V6"
+// board answers at most 2048 bytes a packet, so a tool that asks it for more reads zeros.
+TEST_F(N64Cart, PacketReadsIntoTheWindowPerBoard) {
+  struct Case {
+    const char* identity;
+    uint16_t chunk;
+  };
+  for (const Case c : {Case{"N64_Q3V6_FW400", 2048}, Case{"N64_HWRKB_FW400", 8192},
+                       Case{"N64_HWRKB_FW319", 8192}}) {
+    SCOPED_TRACE(c.identity);
+    reset_link();
+    vdev::N64CartConfig config;
+    config.rom = pattern(kChip, 0x6E);
+    auto& cart = insert(c.identity, config);
+    std::vector<uint8_t> out(10000, 0);
+    EXPECT_EQ(n64_read_block(kN64RomBase - 0x1000, out.data(), 10000), 10000u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 0x1000),
+              std::vector<uint8_t>(0x1000, 0xFF));  // nothing on the bus below the window
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 0x1000, out.end()), rom(cart, 0, 10000 - 0x1000));
+    ASSERT_FALSE(command_files().empty());
+    EXPECT_EQ(le16(command_files()[0].data.data() + 7), c.chunk);
+  }
+}
+
 TEST_F(N64Cart, AddressPacketReachesTheCartridgeBelow320) {
   auto& cart = insert("N64_HWRKB_FW319");
   n64_set_address(0x10ABCDEF);
