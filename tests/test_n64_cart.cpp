@@ -128,6 +128,30 @@ TEST_F(N64Cart, RomReadsMatchTheWindowEitherWay) {
   }
 }
 
+// A packet read that starts below the window crosses into it through packets; the "N64_Q3V6"
+// board answers at most 2048 bytes a packet, so a tool that asks it for more reads zeros.
+TEST_F(N64Cart, PacketReadsIntoTheWindowPerBoard) {
+  struct Case {
+    const char* identity;
+    uint16_t chunk;
+  };
+  for (const Case c : {Case{"N64_Q3V6_FW400", 2048}, Case{"N64_HWRKB_FW400", 8192},
+                       Case{"N64_HWRKB_FW319", 8192}}) {
+    SCOPED_TRACE(c.identity);
+    reset_link();
+    vdev::N64CartConfig config;
+    config.rom = pattern(kChip, 0x6E);
+    auto& cart = insert(c.identity, config);
+    std::vector<uint8_t> out(10000, 0);
+    EXPECT_EQ(n64_read_block(kN64RomBase - 0x1000, out.data(), 10000), 10000u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 0x1000),
+              std::vector<uint8_t>(0x1000, 0xFF));  // nothing on the bus below the window
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 0x1000, out.end()), rom(cart, 0, 10000 - 0x1000));
+    ASSERT_FALSE(command_files().empty());
+    EXPECT_EQ(le16(command_files()[0].data.data() + 7), c.chunk);
+  }
+}
+
 TEST_F(N64Cart, AddressPacketReachesTheCartridgeBelow320) {
   auto& cart = insert("N64_HWRKB_FW319");
   n64_set_address(0x10ABCDEF);
@@ -158,6 +182,49 @@ TEST_F(N64Cart, SectorEraseThatNeverFinishesGivesUpAfterThe52ndRead) {
   EXPECT_EQ(g_sleeps, 51u);
   EXPECT_EQ(g_slept_ms, 5100u);
   EXPECT_TRUE(cart.flash().busy());
+}
+
+// The sector erase's command words are doubled and its reset goes to 0x10000AAA; the chip
+// would take the low-half words too, so only the packets tell a wrong sequence. Only the
+// first 51 reads count: an erase that ends at the 52nd is still reported as not finished.
+TEST_F(N64Cart, SectorEraseSequenceAndPollingLimit) {
+  struct Case {
+    uint32_t busy_reads;
+    bool erased;
+    size_t reads;
+  };
+  const std::vector<std::pair<uint32_t, uint16_t>> writes = {
+      {0x10000AAA, 0xF0F0}, {0x10000AAA, 0xAAAA}, {0x10000555, 0x5555}, {0x10000AAA, 0x8080},
+      {0x10000AAA, 0xAAAA}, {0x10000555, 0x5555}, {0x10040000, 0x3030}};
+  for (const Case c : {Case{0, true, 1}, Case{1, true, 2}, Case{50, true, 51},
+                       Case{51, false, 52}, Case{60, false, 52}}) {
+    SCOPED_TRACE(c.busy_reads);
+    reset_link();
+    vdev::N64CartConfig config;
+    config.rom = pattern(kChip, 4);
+    config.chip.erase_polls = c.busy_reads;
+    insert("N64_HWRKB_FW400", config);
+    g_sleeps = 0;
+    EXPECT_EQ(n64_erase_sector(0x10040000), c.erased);
+    std::vector<std::vector<uint8_t>> sent;
+    for (const auto& f : command_files()) {
+      for (size_t at = 0; at + kPacketSize <= f.data.size(); at += kPacketSize) {
+        sent.emplace_back(f.data.begin() + at, f.data.begin() + at + kPacketSize);
+      }
+    }
+    ASSERT_EQ(sent.size(), writes.size() + c.reads);
+    for (size_t i = 0; i < sent.size(); ++i) {
+      SCOPED_TRACE(i);
+      const bool write = i < writes.size();
+      EXPECT_EQ(sent[i][2], write ? kN64SubWrite : kN64SubRead);
+      EXPECT_EQ(le32(sent[i].data() + 3), write ? writes[i].first : 0x10040000u);
+      EXPECT_EQ(le16(sent[i].data() + 7), 2);
+      if (write) {
+        EXPECT_EQ(sent[i][9] << 8 | sent[i][10], writes[i].second);
+      }
+    }
+    EXPECT_EQ(g_sleeps, c.reads - 1);  // a pause between reads, none after a success
+  }
 }
 
 TEST_F(N64Cart, ChipEraseErasesTheWholeChip) {

@@ -45,6 +45,8 @@ constexpr uint32_t kPageByte = 8;
 constexpr uint32_t kHalfByte = 5;
 
 constexpr uint32_t kBusReadMax = 8192;
+// One board kind answers bus reads of at most this many bytes; the rest of the reply stays 0.
+constexpr uint32_t kSmallReadBoardMax = 2048;
 constexpr uint32_t kBusWriteMax = 500;
 constexpr uint32_t kProgram480Max = 480;
 constexpr uint32_t kPage = 512;
@@ -65,6 +67,7 @@ constexpr uint8_t kOpenBus = 0xFF;
 // Boards and the firmware numbers from which they change their dialect.
 constexpr std::string_view kCipherBoard = "N64_HWRKB_FW";
 constexpr std::string_view kQ3Board = "N64_Q3";
+constexpr std::string_view kSmallReadBoard = "N64_Q3V6";
 constexpr uint32_t kPlainFrom = 400;
 
 // Flash command cycles of the device's program algorithm, at word addresses.
@@ -115,10 +118,13 @@ N64Cart::Dialect N64Cart::dialect(const SlotHost& host) {
   if (id.substr(0, kCipherBoard.size()) == kCipherBoard) {
     const uint32_t firmware = c.firmware ? static_cast<uint32_t>(*c.firmware)
                                          : number_after(id.substr(kCipherBoard.size()));
-    return {firmware < kPlainFrom, firmware >= kPlainFrom};
+    return {firmware < kPlainFrom, firmware >= kPlainFrom, kBusReadMax};
   }
-  if (id.substr(0, kQ3Board.size()) == kQ3Board) return {false, true};
-  return {false, false};
+  if (id.substr(0, kSmallReadBoard.size()) == kSmallReadBoard) {
+    return {false, true, kSmallReadBoardMax};
+  }
+  if (id.substr(0, kQ3Board.size()) == kQ3Board) return {false, true, kBusReadMax};
+  return {false, false, kBusReadMax};
 }
 
 uint16_t N64Cart::bus_read_word(uint32_t address) {
@@ -258,7 +264,8 @@ void N64Cart::carry_out(const uint8_t* p, SlotHost& host) {
     case kBusRead: {
       auto reply = host.reply();
       std::fill(reply.begin(), reply.end(), 0);
-      bus_read(address, reply.data(), std::min<uint32_t>(le16(p + kBusLength), kBusReadMax));
+      bus_read(address, reply.data(),
+               std::min<uint32_t>(le16(p + kBusLength), dialect(host).read_max));
       break;
     }
     case kBusWrite:

@@ -67,6 +67,7 @@ class N64Cart : public Cartridge {
   struct Dialect {
     bool ciphered;   // sub-commands 5 and 7 arrive exchanged and enciphered
     bool addressed;  // sub-commands 8 and 9 in the addressed formats
+    uint32_t read_max;  // most bytes one bus read (sub-command 3) answers
   };
   static Dialect dialect(const SlotHost& host);
 
