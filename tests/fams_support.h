@@ -37,7 +37,7 @@ class FamilyTest : public VirtualDeviceTest {
  protected:
   void SetUp() override {
     VirtualDeviceTest::SetUp();
-    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
+    use_virtual_root();
   }
 
   template <typename T>
@@ -47,20 +47,6 @@ class FamilyTest : public VirtualDeviceTest {
     return ref;
   }
 
-  // The device's key in the link state and the tool's cipher keyed from it.
-  void key_cipher() {
-    std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
-    cipher_set_device_key();
-  }
-
-  std::vector<vdev::TraceEvent> events(Kind kind) const {
-    std::vector<vdev::TraceEvent> out;
-    for (const auto& e : device.trace()) {
-      if (e.kind == kind) out.push_back(e);
-    }
-    return out;
-  }
-
   std::vector<Kind> kinds() const {
     std::vector<Kind> out;
     for (const auto& e : device.trace()) out.push_back(e.kind);
@@ -68,17 +54,4 @@ class FamilyTest : public VirtualDeviceTest {
   }
 
   // Bytes 0..509 of every packet of every command file, in order.
-  std::vector<Bytes> sent_packets() const {
-    std::vector<Bytes> out;
-    for (const auto& file : command_files()) {
-      for (size_t at = 0; at + kPacketSize <= file.data.size(); at += kPacketSize) {
-        out.emplace_back(file.data.begin() + at, file.data.begin() + at + 510);
-      }
-    }
-    return out;
-  }
-
-  void expect_all_accepted() const {
-    for (const auto& p : device.packets()) EXPECT_TRUE(p.accepted);
-  }
-};
+  std::vector<Bytes> sent_packets() const { return VirtualDeviceTest::sent_packets(510); }};

@@ -1,10 +1,8 @@
 // Support for the NES flash job tests: a virtual device with a cartridge from the registry,
 // standard output captured, poll pauses recorded instead of slept, and the Part's output rules.
 #pragma once
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +23,7 @@ class FlashJobTest : public VirtualDeviceTest {
  protected:
   void SetUp() override {
     VirtualDeviceTest::SetUp();
-    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
+    use_virtual_root();
     // Firmware from 403 on takes block-program data in plain.
     device.config().name = device.config().identity = "NES_HWRKA_FW403";
     g_link.protocol_level = 403;
@@ -42,8 +40,7 @@ class FlashJobTest : public VirtualDeviceTest {
     device.config().identity = "NES_HWRKA_FW400";
     device.config().firmware = 400;
     g_link.protocol_level = 400;
-    std::copy(device.config().key.begin(), device.config().key.end(), g_link.key_data);
-    cipher_set_device_key();
+    key_cipher();
   }
 
   // Inserts the registry's cartridge `name` with `options`.
@@ -65,21 +62,7 @@ class FlashJobTest : public VirtualDeviceTest {
   }
 
   // Runs `body` with standard output going to a file; returns what it wrote.
-  template <typename Body>
-  std::string captured(Body body) {
-    const std::string path = out_dir_.path("out");
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(file, 1);
-    close(file);
-    body();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    auto bytes = read_whole_file(path);
-    return std::string(bytes.begin(), bytes.end());
-  }
+  std::string captured(const std::function<void()>& body) { return ::captured(out_dir_, body); }
 
  private:
   TempDir out_dir_;

@@ -63,8 +63,8 @@ class N64Test : public VirtualDeviceTest {
   // The program at start, linked to the virtual device (root and key bytes found).
   void reset_link() {
     reset_program_state();
-    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
-    std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
+    use_virtual_root();
+    copy_device_key();
   }
 
   // Identifies as `identity` and forgets what that sent.
@@ -75,25 +75,6 @@ class N64Test : public VirtualDeviceTest {
   }
 
   void answer_with(std::vector<uint8_t> bytes) { cart_->answer = std::move(bytes); }
-
-  std::vector<vdev::TraceEvent> events(Kind kind) const {
-    std::vector<vdev::TraceEvent> out;
-    for (const auto& e : device.trace()) {
-      if (e.kind == kind) out.push_back(e);
-    }
-    return out;
-  }
-
-  // Every packet of every command file, in order.
-  std::vector<std::vector<uint8_t>> sent_packets() const {
-    std::vector<std::vector<uint8_t>> out;
-    for (const auto& file : command_files()) {
-      for (size_t at = 0; at + kPacketSize <= file.data.size(); at += kPacketSize) {
-        out.emplace_back(file.data.begin() + at, file.data.begin() + at + kPacketSize);
-      }
-    }
-    return out;
-  }
 
   // The kinds of the trace in order: 'C' command file, 'R' reply read, 'D' window read.
   std::string trace_shape() const {

@@ -13,30 +13,7 @@ class SlotFamilyTest : public VirtualDeviceTest {
  protected:
   void SetUp() override {
     VirtualDeviceTest::SetUp();
-    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
-  }
-
-  std::vector<vdev::TraceEvent> events(vdev::TraceEvent::Kind kind) const {
-    std::vector<vdev::TraceEvent> out;
-    for (const auto& e : device.trace()) {
-      if (e.kind == kind) out.push_back(e);
-    }
-    return out;
-  }
-
-  // Every packet of every command file, in order.
-  std::vector<std::vector<uint8_t>> sent_packets() const {
-    std::vector<std::vector<uint8_t>> out;
-    for (const auto& file : command_files()) {
-      for (size_t at = 0; at + kPacketSize <= file.data.size(); at += kPacketSize) {
-        out.emplace_back(file.data.begin() + at, file.data.begin() + at + kPacketSize);
-      }
-    }
-    return out;
-  }
-
-  void expect_all_accepted() const {
-    for (const auto& p : device.packets()) EXPECT_TRUE(p.accepted);
+    use_virtual_root();
   }
 };
 

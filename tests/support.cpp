@@ -1,5 +1,9 @@
 #include "tests/support.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +16,7 @@
 #include "families/wsc.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
+#include "link/transport.h"
 #include "nes/flash_id.h"
 #include "nes/nes_family.h"
 #include "platform/sleep.h"
@@ -64,4 +69,54 @@ int run_cli(const std::vector<std::string>& args, std::string* out, std::string*
   if (out) *out = o;
   if (err) *err = e;
   return code;
+}
+
+std::string captured(const TempDir& dir, const std::function<void()>& body) {
+  const std::string path = dir.path("out");
+  std::fflush(stdout);
+  const int saved = dup(1);
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(file, 1);
+  close(file);
+  body();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  auto bytes = read_whole_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void VirtualDeviceTest::use_virtual_root() const {
+  std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
+}
+
+void VirtualDeviceTest::copy_device_key() {
+  std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
+}
+
+void VirtualDeviceTest::key_cipher() {
+  copy_device_key();
+  cipher_set_device_key();
+}
+
+std::vector<vdev::TraceEvent> VirtualDeviceTest::events(vdev::TraceEvent::Kind kind) const {
+  std::vector<vdev::TraceEvent> out;
+  for (const auto& e : device.trace()) {
+    if (e.kind == kind) out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<std::vector<uint8_t>> VirtualDeviceTest::sent_packets(size_t keep) const {
+  std::vector<std::vector<uint8_t>> out;
+  for (const auto& file : command_files()) {
+    for (size_t at = 0; at + kPacketSize <= file.data.size(); at += kPacketSize) {
+      out.emplace_back(file.data.begin() + at, file.data.begin() + at + keep);
+    }
+  }
+  return out;
+}
+
+void VirtualDeviceTest::expect_all_accepted() const {
+  for (const auto& p : device.packets()) EXPECT_TRUE(p.accepted);
 }

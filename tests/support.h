@@ -3,10 +3,13 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "link/transport.h"
 #include "virtual_device/device.h"
 #include "virtual_device/inprocess.h"
 
@@ -37,6 +40,9 @@ void reset_program_state();
 int run_cli(const std::vector<std::string>& args, std::string* out = nullptr,
             std::string* err = nullptr);
 
+// Runs `body` with standard output going to a file in `dir`; returns what it wrote.
+std::string captured(const TempDir& dir, const std::function<void()>& body);
+
 // Root of the virtual device drive in the in-process tests.
 inline constexpr const char* kVirtualRoot = "/cartlink-virtual/E/";
 
@@ -51,14 +57,23 @@ class VirtualDeviceTest : public ::testing::Test {
     reset_program_state();
   }
 
+  // Links the tool to the device's drive, as discovery does once it finds it.
+  void use_virtual_root() const;
+  // The device's key bytes in the link state, as discovery copies them.
+  void copy_device_key();
+  // The device's key copied and the tool's cipher keyed from it, as identify_device does for
+  // old firmware.
+  void key_cipher();
+
+  // Trace events of `kind`, in order.
+  std::vector<vdev::TraceEvent> events(vdev::TraceEvent::Kind kind) const;
   // Command files written so far, in order.
   std::vector<vdev::TraceEvent> command_files() const {
-    std::vector<vdev::TraceEvent> out;
-    for (const auto& e : device.trace()) {
-      if (e.kind == vdev::TraceEvent::Kind::command_file) out.push_back(e);
-    }
-    return out;
+    return events(vdev::TraceEvent::Kind::command_file);
   }
+  // The first `keep` bytes of every packet of every command file, in order.
+  std::vector<std::vector<uint8_t>> sent_packets(size_t keep = kPacketSize) const;
+  void expect_all_accepted() const;
 
   vdev::Device device;
 };

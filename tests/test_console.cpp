@@ -1,7 +1,4 @@
 // Console output keeps the order in which the program printed, also when redirected.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -9,23 +6,6 @@
 #include "tests/support.h"
 
 namespace {
-
-// Runs `body` with standard output going to a file; returns what it wrote.
-template <typename Body>
-std::string captured(const TempDir& dir, Body body) {
-  std::string path = dir.path("out");
-  std::fflush(stdout);
-  int saved = dup(1);
-  int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  dup2(file, 1);
-  close(file);
-  body();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  auto bytes = read_whole_file(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 TEST(Console, DirectAndStreamOutputStayInOrder) {
   TempDir dir;

@@ -37,7 +37,7 @@ class DeviceControlTest : public VirtualDeviceTest {
   void SetUp() override {
     VirtualDeviceTest::SetUp();
     vdev::attach_hid({&hid});
-    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
+    use_virtual_root();
   }
   void TearDown() override {
     hid_close_all();

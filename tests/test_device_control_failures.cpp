@@ -31,7 +31,7 @@ class DeviceControlFailureTest : public VirtualDeviceTest {
  protected:
   void SetUp() override {
     VirtualDeviceTest::SetUp();
-    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
+    use_virtual_root();
     g_inner = plat_installed_ops();
     ASSERT_NE(g_inner, nullptr);
     wrapped = *g_inner;

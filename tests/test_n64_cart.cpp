@@ -35,8 +35,8 @@ class N64Cart : public VirtualDeviceTest {
 
   void reset_link() {
     reset_program_state();
-    std::snprintf(g_link.root_path, sizeof g_link.root_path, "%s", kVirtualRoot);
-    std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
+    use_virtual_root();
+    copy_device_key();
     plat_install_sleep(count_sleep);
   }
 
@@ -62,11 +62,7 @@ class N64Cart : public VirtualDeviceTest {
   // Bus-read packets (sub-command 3) sent so far.
   size_t word_reads() const {
     size_t n = 0;
-    for (const auto& f : command_files()) {
-      for (size_t at = 0; at + kPacketSize <= f.data.size(); at += kPacketSize) {
-        n += f.data[at + 2] == kN64SubRead;
-      }
-    }
+    for (const auto& p : sent_packets()) n += p[2] == kN64SubRead;
     return n;
   }
 };
@@ -206,12 +202,7 @@ TEST_F(N64Cart, SectorEraseSequenceAndPollingLimit) {
     insert("N64_HWRKB_FW400", config);
     g_sleeps = 0;
     EXPECT_EQ(n64_erase_sector(0x10040000), c.erased);
-    std::vector<std::vector<uint8_t>> sent;
-    for (const auto& f : command_files()) {
-      for (size_t at = 0; at + kPacketSize <= f.data.size(); at += kPacketSize) {
-        sent.emplace_back(f.data.begin() + at, f.data.begin() + at + kPacketSize);
-      }
-    }
+    const auto sent = sent_packets();
     ASSERT_EQ(sent.size(), writes.size() + c.reads);
     for (size_t i = 0; i < sent.size(); ++i) {
       SCOPED_TRACE(i);

@@ -37,11 +37,7 @@ class N64Runner : public VirtualDeviceTest {
 
   size_t packets_of(uint8_t sub) const {
     size_t n = 0;
-    for (const auto& f : command_files()) {
-      for (size_t at = 0; at + kPacketSize <= f.data.size(); at += kPacketSize) {
-        n += f.data[at + 1] == kFamilyN64 && f.data[at + 2] == sub;
-      }
-    }
+    for (const auto& p : sent_packets()) n += p[1] == kFamilyN64 && p[2] == sub;
     return n;
   }
 

@@ -27,7 +27,7 @@ class WscCart : public SlotFamilyTest {
   void SetUp() override {
     SlotFamilyTest::SetUp();
     insert({});
-    std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
+    copy_device_key();
     g_pause_count = 0;
     plat_install_sleep(count_pause);
   }

@@ -68,11 +68,6 @@ class WscPackets : public SlotFamilyTest {
     plat_install_sleep(nullptr);
     SlotFamilyTest::TearDown();
   }
-  // The device's key, as discovery copies it.
-  void key_from_device() {
-    std::memcpy(g_link.key_data, device.config().key.data(), sizeof g_link.key_data);
-  }
-
   ScriptedCartridge* cart = nullptr;
 };
 
@@ -239,7 +234,7 @@ TEST_F(WscPackets, PerPacketWrites) {
 // Protected writes: one batch per call, bytes 9-16 of each packet enciphered when the flag is
 // on, the data plain when it is off; the caller's data unchanged either way.
 TEST_F(WscPackets, ProtectedWrites) {
-  key_from_device();
+  copy_device_key();
   cipher_set_device_key();
   auto key = std::make_unique<CipherContext>();
   blowfish_set_key(*key, device.config().key.data(), 8);
@@ -301,7 +296,7 @@ TEST_F(WscPackets, IdentityDecidesTheFlagFromTheDeviceName) {
       {"WSC_HWRKA_FW399", true},  {"WSC_HWRKA_FW", true},     {"NES_HWRKA_FW400", true},
       {"wsc_hwrka_fw400", true},  {"", true},
   };
-  key_from_device();
+  copy_device_key();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     device.clear_trace();
