@@ -18,12 +18,6 @@
 using Kind = vdev::TraceEvent::Kind;
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes pattern_bytes(size_t length, uint8_t seed = 0) {
-  Bytes bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + seed);
-  return bytes;
-}
-
 // Bytes 0..509 of a packet of `family` whose named bytes are set and every other byte zero.
 inline Bytes packet_bytes(uint8_t family, const std::vector<std::pair<size_t, uint8_t>>& set) {
   Bytes p(510, 0);
@@ -54,4 +48,5 @@ class FamilyTest : public VirtualDeviceTest {
   }
 
   // Bytes 0..509 of every packet of every command file, in order.
-  std::vector<Bytes> sent_packets() const { return VirtualDeviceTest::sent_packets(510); }};
+  std::vector<Bytes> sent_packets() const { return VirtualDeviceTest::sent_packets(510); }
+};
