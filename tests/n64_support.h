@@ -26,12 +26,6 @@ inline uint32_t le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
 }
 
-inline std::vector<uint8_t> pattern(size_t length, uint8_t seed = 0) {
-  std::vector<uint8_t> bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + seed);
-  return bytes;
-}
-
 // Answers every family 16 packet by filling the reply area from `answer` (the rest zero) and
 // shows "DUMP.ROM" as offset-derived bytes; the identity packet switches the status sector.
 class AnsweringCartridge : public vdev::Cartridge {

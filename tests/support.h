@@ -43,6 +43,13 @@ int run_cli(const std::vector<std::string>& args, std::string* out = nullptr,
 // Runs `body` with standard output going to a file in `dir`; returns what it wrote.
 std::string captured(const TempDir& dir, const std::function<void()>& body);
 
+// `length` bytes that differ from their neighbours and repeat only every few hundred.
+inline std::vector<uint8_t> pattern_bytes(size_t length, uint8_t seed = 0) {
+  std::vector<uint8_t> bytes(length);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + seed);
+  return bytes;
+}
+
 // Root of the virtual device drive in the in-process tests.
 inline constexpr const char* kVirtualRoot = "/cartlink-virtual/E/";
 

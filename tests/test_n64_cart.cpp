@@ -86,7 +86,7 @@ TEST_F(N64Cart, ProgramWritesLandAsTheRightWords) {
                  std::to_string(c.length));
     reset_link();
     auto& cart = insert(c.identity);
-    const auto data = pattern(c.length, static_cast<uint8_t>(c.length));
+    const auto data = pattern_bytes(c.length, static_cast<uint8_t>(c.length));
     const auto before = data;
     auto write = c.sub == 5 ? n64_write_block_sub5 : n64_write_block_sub7;
     EXPECT_TRUE(write(kN64RomBase + c.offset, data.data(), c.length));
@@ -101,7 +101,7 @@ TEST_F(N64Cart, ProgramWritesLandAsTheRightWords) {
 TEST_F(N64Cart, PlainDataToCipheringFirmwareProgramsWrongWords) {
   auto& cart = insert("N64_HWRKB_FW400");
   device.config().identity = "N64_HWRKB_FW320";  // the device ciphers, the table does not
-  const auto data = pattern(64, 1);
+  const auto data = pattern_bytes(64, 1);
   n64_write_block_sub5(kN64RomBase, data.data(), 64);
   EXPECT_NE(rom(cart, 0, 8), std::vector<uint8_t>(data.begin(), data.begin() + 8));
 }
@@ -111,7 +111,7 @@ TEST_F(N64Cart, RomReadsMatchTheWindowEitherWay) {
     SCOPED_TRACE(identity);
     reset_link();
     vdev::N64CartConfig config;
-    config.rom = pattern(kChip, 0x5C);
+    config.rom = pattern_bytes(kChip, 0x5C);
     auto& cart = insert(identity, config);
     std::vector<uint8_t> out(20000);
     EXPECT_EQ(n64_read_block(kN64RomBase + 0x301, out.data(), 20000), 20000u);
@@ -136,7 +136,7 @@ TEST_F(N64Cart, PacketReadsIntoTheWindowPerBoard) {
     SCOPED_TRACE(c.identity);
     reset_link();
     vdev::N64CartConfig config;
-    config.rom = pattern(kChip, 0x6E);
+    config.rom = pattern_bytes(kChip, 0x6E);
     auto& cart = insert(c.identity, config);
     std::vector<uint8_t> out(10000, 0);
     EXPECT_EQ(n64_read_block(kN64RomBase - 0x1000, out.data(), 10000), 10000u);
@@ -156,7 +156,7 @@ TEST_F(N64Cart, AddressPacketReachesTheCartridgeBelow320) {
 
 TEST_F(N64Cart, SectorEraseFinishingWithinTheLimit) {
   vdev::N64CartConfig config;
-  config.rom = pattern(kChip, 3);
+  config.rom = pattern_bytes(kChip, 3);
   config.chip.erase_polls = 5;
   auto& cart = insert("N64_HWRKB_FW400", config);
   EXPECT_TRUE(n64_erase_sector(kN64RomBase + 0x20000));
@@ -197,7 +197,7 @@ TEST_F(N64Cart, SectorEraseSequenceAndPollingLimit) {
     SCOPED_TRACE(c.busy_reads);
     reset_link();
     vdev::N64CartConfig config;
-    config.rom = pattern(kChip, 4);
+    config.rom = pattern_bytes(kChip, 4);
     config.chip.erase_polls = c.busy_reads;
     insert("N64_HWRKB_FW400", config);
     g_sleeps = 0;
@@ -220,7 +220,7 @@ TEST_F(N64Cart, SectorEraseSequenceAndPollingLimit) {
 
 TEST_F(N64Cart, ChipEraseErasesTheWholeChip) {
   vdev::N64CartConfig config;
-  config.rom = pattern(kChip, 8);
+  config.rom = pattern_bytes(kChip, 8);
   config.chip.erase_polls = 1;
   auto& cart = insert("N64_HWRKB_FW400", config);
   n64_erase_chip();
@@ -242,7 +242,7 @@ TEST_F(N64Cart, PageFormatsFollowTheFirmware) {
     SCOPED_TRACE(c.identity);
     reset_link();
     auto& cart = insert(c.identity);
-    const auto data = pattern(c.length, 0x77);
+    const auto data = pattern_bytes(c.length, 0x77);
     EXPECT_TRUE(n64_write_page(c.address, data.data(), c.length));
     const auto& pages = cart.page_memory();
     EXPECT_EQ(std::vector<uint8_t>(pages.begin() + c.address, pages.begin() + c.address + c.length),
@@ -265,7 +265,7 @@ TEST_F(N64Cart, SaveMemoryRoundTrip) {
   EXPECT_EQ(std::vector<uint8_t>(id, id + 8), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_EQ(n64_memory_status(), 1);
 
-  const auto data = pattern(0x8000, 0x33);
+  const auto data = pattern_bytes(0x8000, 0x33);
   EXPECT_EQ(n64_write_memory(0, data.data(), 0x4000), 0x4000u);
   EXPECT_EQ(n64_write_memory(0x4000, data.data() + 0x4000, 0x4000), 0x4000u);
   EXPECT_EQ(cart.write_starts(), 1u);
@@ -290,7 +290,7 @@ TEST_F(N64Cart, SaveMemoryRefusesAnotherSelector) {
   n64_read_memory(0x10, out.data(), 16);
   EXPECT_EQ(out, std::vector<uint8_t>(16, 0xFF));
   EXPECT_EQ(n64_memory_status(), 0);
-  const auto data = pattern(128, 1);
+  const auto data = pattern_bytes(128, 1);
   n64_write_memory(0x80, data.data(), 128);
   EXPECT_EQ(cart.save_memory()[0x80], 0xFF);
   EXPECT_EQ(cart.refused_packets(), 2u);
@@ -333,7 +333,7 @@ TEST(N64CartOptions, RefusesUnusableValues) {
     EXPECT_EQ(device.cartridge(), nullptr);
   }
   // Usable values load the ROM (shown in the window in file order) and the save memory.
-  const auto rom = pattern(0x2000, 0x42);
+  const auto rom = pattern_bytes(0x2000, 0x42);
   write_whole_file(folder.path("rom.z64"), rom);
   write_whole_file(folder.path("save.bin"), {9, 8, 7});
   vdev::Device device;

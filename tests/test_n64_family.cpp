@@ -54,7 +54,7 @@ TEST_F(N64Binding, EachIdentityBindsItsColumn) {
       {"N64_HWRKA_FW320", 0, true, false, false, false, 8192},
       {"SFC_HWRKA_FW400", 0, true, false, false, false, 8192},
   };
-  const auto data = pattern(16, 0x40);
+  const auto data = pattern_bytes(16, 0x40);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.identity);
     reset_link();
@@ -158,7 +158,7 @@ TEST_F(N64Read, WordReadSendsLengthTwoAndTakesTheHighByteFirst) {
 
 TEST_F(N64Read, PacketReadChunksAndStoresEachChunkInPlace) {
   identify_as("N64_HWRKB_FW319");
-  answer_with(pattern(8192, 9));
+  answer_with(pattern_bytes(8192, 9));
   std::vector<uint8_t> out(10000, 0);
   EXPECT_EQ(n64_read_block(0x10000000, out.data(), 10000), 10000u);
   const auto sent = sent_packets();
@@ -168,7 +168,7 @@ TEST_F(N64Read, PacketReadChunksAndStoresEachChunkInPlace) {
   EXPECT_EQ(le32(sent[1].data() + 3), 0x10002000u);
   EXPECT_EQ(le16(sent[1].data() + 7), 1808);
   EXPECT_EQ(trace_shape(), "CRCR");
-  const auto reply = pattern(8192, 9);
+  const auto reply = pattern_bytes(8192, 9);
   EXPECT_TRUE(std::equal(reply.begin(), reply.end(), out.begin()));
   EXPECT_TRUE(std::equal(reply.begin(), reply.begin() + 1808, out.begin() + 8192));
 }
@@ -213,7 +213,7 @@ TEST_F(N64Read, WindowBounds) {
 
 TEST_F(N64Read, AddressedReadLengths) {
   identify_as("N64_HWRKB_FW400");
-  answer_with(pattern(4096, 1));
+  answer_with(pattern_bytes(4096, 1));
   struct Case {
     uint32_t asked;
     uint16_t sent;
@@ -238,7 +238,7 @@ TEST_F(N64Read, AddressedReadLengths) {
 
 TEST_F(N64Read, PagedReadCopiesFromTheAddressWithinThePage) {
   identify_as("N64_HWRKB_FW320");
-  const auto reply = pattern(1024, 5);
+  const auto reply = pattern_bytes(1024, 5);
   answer_with(reply);
   std::vector<uint8_t> out(32, 0);
   EXPECT_EQ(n64_read_page(0x3F0, out.data(), 32), 32u);
@@ -288,7 +288,7 @@ TEST_F(N64Write, BatchesSplitByTheirPayloadSize) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     device.clear_trace();
-    const auto data = pattern(c.length, 3);
+    const auto data = pattern_bytes(c.length, 3);
     EXPECT_TRUE(c.write(0x10000100, data.data(), c.length));
     const auto files = command_files();
     ASSERT_EQ(files.size(), 1u);
@@ -332,7 +332,7 @@ TEST_F(N64Write, CipheredChunksStayInsideTheCallersData) {
   for (uint32_t length : {1u, 2u, 7u, 8u, 9u, 16u, 501u, 507u, 999u}) {
     SCOPED_TRACE(length);
     device.clear_trace();
-    const auto data = pattern(length, 0x21);
+    const auto data = pattern_bytes(length, 0x21);
     auto source = std::make_unique<uint8_t[]>(length);
     std::memcpy(source.get(), data.data(), length);
     EXPECT_TRUE(n64_write_block_sub5(0x10000000, source.get(), length));
@@ -352,7 +352,7 @@ TEST_F(N64Write, CipheredChunksStayInsideTheCallersData) {
 
 TEST_F(N64Write, PagedWriteCarriesAHalfPage) {
   identify_as("N64_HWRKB_FW320");
-  const auto data = pattern(256, 0x11);
+  const auto data = pattern_bytes(256, 0x11);
   struct Case {
     uint32_t address;
     uint8_t byte5;

@@ -48,7 +48,7 @@ TEST_F(N64Memory, StatusIsBitZeroAndCarriesTheSelector) {
 
 TEST_F(N64Memory, ReadChunksAndSendsTheStartOnlyAtAddressZero) {
   g_n64_memory_selector = 2;
-  answer_with(pattern(2048, 4));
+  answer_with(pattern_bytes(2048, 4));
   struct Case {
     uint32_t address;
     uint32_t length;
@@ -103,7 +103,7 @@ TEST_F(N64Memory, WriteMasksTheLengthAndBatches) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
     device.clear_trace();
-    const auto data = pattern(c.length, 6);
+    const auto data = pattern_bytes(c.length, 6);
     EXPECT_EQ(n64_write_memory(c.address, data.data(), c.length), c.written);
     const auto files = command_files();
     ASSERT_EQ(files.size(), c.start ? 2u : 1u);

@@ -22,7 +22,7 @@ class N64Runner : public VirtualDeviceTest {
  protected:
   vdev::N64Cart& insert(const std::string& identity, vdev::N64CartConfig config = {}) {
     config.chip.size = kChip;
-    if (config.rom.empty()) config.rom = pattern(kChip, 0x2D);
+    if (config.rom.empty()) config.rom = pattern_bytes(kChip, 0x2D);
     auto cart = std::make_unique<vdev::N64Cart>(std::move(config));
     vdev::N64Cart& ref = *cart;
     device.insert(std::move(cart));
@@ -63,7 +63,7 @@ TEST_F(N64Runner, WritesProgramAndVerify) {
     vdev::N64CartConfig config;
     config.rom.assign(kChip, 0xFF);
     auto& cart = insert(identity, config);
-    const auto data = pattern(1002, 0x61);
+    const auto data = pattern_bytes(1002, 0x61);
     write_whole_file(folder.path("in.bin"), data);
     ASSERT_EQ(run({"write", "n64", "0x10000100", folder.path("in.bin")}), 0) << err;
     for (uint32_t i = 0; i < data.size(); ++i) ASSERT_EQ(cart.rom_byte(0x100 + i), data[i]) << i;
@@ -72,7 +72,7 @@ TEST_F(N64Runner, WritesProgramAndVerify) {
 
 TEST_F(N64Runner, WriteRefusalsAndFailures) {
   insert("N64_HWRKB_FW400");  // the pattern: not erased
-  const auto data = pattern(64, 1);
+  const auto data = pattern_bytes(64, 1);
   write_whole_file(folder.path("in.bin"), data);
   EXPECT_EQ(run({"write", "n64", "0x10000000", folder.path("in.bin")}), 1);
   EXPECT_NE(err.find("does not read back"), std::string::npos) << err;
@@ -113,7 +113,7 @@ TEST_F(N64Runner, EraseThatNeverFinishesFails) {
 
 TEST_F(N64Runner, SaveMemoryWriteAndRead) {
   auto& cart = insert("N64_HWRKB_FW400");
-  const auto data = pattern(0x20000, 0x19);  // two calls of the family: 65408 is the most
+  const auto data = pattern_bytes(0x20000, 0x19);  // two calls of the family: 65408 is the most
   write_whole_file(folder.path("save.bin"), data);
   ASSERT_EQ(run({"write", "n64-save", "0", folder.path("save.bin")}), 0) << err;
   EXPECT_EQ(cart.save_memory(), data);
@@ -131,7 +131,7 @@ TEST_F(N64Runner, SaveWritesOfPartUnitsAreRefusedBeforeSending) {
   for (const Case c : {Case{"0", 100}, Case{"0", 129}, Case{"0", 1000}, Case{"0x40", 128}}) {
     SCOPED_TRACE(c.size);
     device.clear_trace();
-    write_whole_file(folder.path("save.bin"), pattern(c.size, 2));
+    write_whole_file(folder.path("save.bin"), pattern_bytes(c.size, 2));
     EXPECT_EQ(run({"write", "n64-save", c.address, folder.path("save.bin")}), 2);
     EXPECT_NE(err.find("multiples of 128"), std::string::npos) << err;
     EXPECT_EQ(packets_of(kN64SubWriteStart) + packets_of(kN64SubWriteChunk), 0u);

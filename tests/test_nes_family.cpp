@@ -27,12 +27,6 @@ uint16_t field16(const uint8_t* packet, size_t at) {
   return static_cast<uint16_t>(packet[at] | (packet[at + 1] << 8));
 }
 
-std::vector<uint8_t> pattern(size_t length, uint8_t seed = 0) {
-  std::vector<uint8_t> bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + seed);
-  return bytes;
-}
-
 class NesFamilyTest : public VirtualDeviceTest {
  protected:
   void SetUp() override {
@@ -136,7 +130,7 @@ class NesBlockWrite : public NesFamilyTest {};
 
 TEST_F(NesBlockWrite, SplitsAt498AndAt480ForThe29glCommand) {
   g_link.protocol_level = 403;  // plain payloads, so the data can be compared directly
-  const auto data = pattern(499);
+  const auto data = pattern_bytes(499);
   const std::vector<uint8_t> first498(data.begin(), data.begin() + 498);
   const std::vector<uint8_t> first480(data.begin(), data.begin() + 480);
   const std::vector<uint8_t> first481(data.begin(), data.begin() + 481);
@@ -157,7 +151,7 @@ TEST_F(NesBlockWrite, SplitsAt498AndAt480ForThe29glCommand) {
 }
 
 TEST_F(NesBlockWrite, AddressWrapsAt16Bits) {
-  const auto data = pattern(600);
+  const auto data = pattern_bytes(600);
   nes_ppu_write_block(0xFF00, data.data(), 600);
   const auto files = command_files();
   ASSERT_EQ(files.size(), 1u);
@@ -206,7 +200,7 @@ TEST_F(NesBlockWrite, ProgramBlocksEncipherOneBlockPerPacketBelow403) {
 
   // Several packets: each one's first block enciphered, the rest plain; the source unchanged.
   device.clear_trace();
-  const auto data = pattern(1000, 3);
+  const auto data = pattern_bytes(1000, 3);
   const auto data_copy = data;
   nes_prg_program_block(0x8000, data.data(), 1000);
   EXPECT_EQ(data, data_copy);
@@ -581,8 +575,8 @@ class NesRoundTrip : public NesFamilyTest, public ::testing::WithParamInterface<
 TEST_P(NesRoundTrip, CpuBlockWriteAndProgramReadBackFromWorkRam) {
   device.insert_nes(std::make_unique<vdev::F90Board>());
   auto* board = static_cast<vdev::F90Board*>(device.nes());
-  const auto written = pattern(4096, 1);
-  const auto programmed = pattern(4096, 77);
+  const auto written = pattern_bytes(4096, 1);
+  const auto programmed = pattern_bytes(4096, 77);
 
   nes_cpu_write_block(0x6000, written.data(), 4096);
   nes_program_setup(0x8000, 0x8AAA, 0xA555, 0x8AAA);
@@ -603,8 +597,8 @@ TEST_P(NesRoundTrip, CpuBlockWriteAndProgramReadBackFromWorkRam) {
 TEST_P(NesRoundTrip, PpuBlockWriteAndChrProgramReadBackFromChrRam) {
   device.insert_nes(std::make_unique<RamBoard>());
   auto* board = static_cast<RamBoard*>(device.nes());
-  const auto written = pattern(3072, 5);
-  const auto programmed = pattern(1024, 200);
+  const auto written = pattern_bytes(3072, 5);
+  const auto programmed = pattern_bytes(1024, 200);
 
   // No program setup: its unlock cycles would land in this board's CHR RAM.
   nes_ppu_write_block(0x0000, written.data(), 3072);
