@@ -27,6 +27,7 @@ void save_ram_dump() {
   print_message("Device: %s\n", g_link.device_name);
   identify_device();
 
+  g_link.io_failed = false;
   for (uint32_t i = 0; i < kRamSize; ++i) {
     if (i % 16 == 0) print_message("\n%.3X:", static_cast<unsigned>(i));
     // One address write and one data read per byte: the port does not count up by itself.
@@ -37,7 +38,11 @@ void save_ram_dump() {
   }
   print_message("\n");
 
-  if (save_file(kSaveName, g_image_buffer, kSaveSize) == kSaveSize) {
+  if (g_link.io_failed) {
+    // A byte that did not come from the cartridge must not be saved as if it had.
+    print_message("Reading the RAM failed (the device did not answer); %s was not written\n",
+                  kSaveName);
+  } else if (save_file(kSaveName, g_image_buffer, kSaveSize) == kSaveSize) {
     print_message("Save to file %s\n", kSaveName);
   } else {
     // The user must not believe the RAM is safe when it is not; an older file stays as it was.

@@ -64,7 +64,8 @@ uint32_t read_covering_sectors(const char* name, int32_t offset, uint8_t* buffer
   return delivered;
 }
 
-uint32_t read_device_file(const char* pattern, int32_t offset, uint8_t* buffer, uint32_t count) {
+uint32_t read_device_file_once(const char* pattern, int32_t offset, uint8_t* buffer,
+                               uint32_t count) {
   char name[kRootPathSize];
   if (!buffer || offset < 0 || !device_file(name, pattern)) return 0;
   const bool whole_sectors = offset % kSectorSize == 0 && count % kSectorSize == 0;
@@ -78,7 +79,14 @@ uint32_t read_device_file(const char* pattern, int32_t offset, uint8_t* buffer, 
   uint8_t bounce[kReplyBlock] = {};
   uint32_t got = read_file_unbuffered(name, bounce, kReplyBlock, offset);
   std::memcpy(buffer, bounce, count);
+  if (got < count) g_link.io_failed = true;  // the answer itself did not arrive whole
   return got > 0 ? count : 0;
+}
+
+uint32_t read_device_file(const char* pattern, int32_t offset, uint8_t* buffer, uint32_t count) {
+  const uint32_t got = read_device_file_once(pattern, offset, buffer, count);
+  if (got < count) g_link.io_failed = true;
+  return got;
 }
 
 }  // namespace
@@ -104,9 +112,14 @@ uint32_t send_command(uint8_t* buffer, uint32_t length) {
   char name[kRootPathSize];
   bool named = device_file(name, "%sCMD%d.CMD", g_link.command_counter);
   g_link.command_counter = static_cast<uint8_t>((g_link.command_counter + 1) % 4);
-  if (!named) return 0;
+  if (!named) {
+    g_link.io_failed = true;
+    return 0;
+  }
   // Written directly, not through a temporary name: the device acts on the file it is given.
-  return plat_write_file(name, buffer, length);
+  const uint32_t written = plat_write_file(name, buffer, length);
+  if (written != length) g_link.io_failed = true;
+  return written;
 }
 
 uint32_t read_reply(int32_t offset, uint8_t* buffer, uint32_t count) {
