@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = in.u8();
   const bool dump = flags & 1;
   // Large spans (past one piece of a covering read) are slow to serve: one input in a few.
-  const uint32_t limit = (flags & 6) == 6 ? kSizeLimit : 0x8000;
+  const uint32_t limit = (flags & 0xFE) == 0xFE ? kSizeLimit : 0x8000;
   auto offset = static_cast<int32_t>(in.u32());
   const uint32_t count = in.u32() % (limit + 1);
   const uint32_t file_size = in.u32() % (limit + 1);
@@ -37,8 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t>& file =
       drive.files[std::string(fuzz::kRoot) + (dump ? "DUMP.ROM" : "T-DRIVER.DMP")];
   file.resize(file_size);
-  for (uint32_t at = 0; at < file_size; at += static_cast<uint32_t>(pattern.size())) {
-    std::memcpy(file.data() + at, pattern.data(), std::min<size_t>(pattern.size(), file_size - at));
+  // The pattern repeated, by doubling what is already there.
+  size_t filled = std::min<size_t>(pattern.size(), file_size);
+  if (filled) std::memcpy(file.data(), pattern.data(), filled);
+  while (filled < file_size) {
+    const size_t more = std::min<size_t>(filled, file_size - filled);
+    std::memcpy(file.data() + filled, file.data(), more);
+    filled += more;
   }
   // Each sector starts with its own number, so that a sector delivered in place of another shows.
   for (uint32_t at = 0; at + 4 <= file_size; at += 512) std::memcpy(file.data() + at, &at, 4);
