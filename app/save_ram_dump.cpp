@@ -20,13 +20,18 @@ constexpr const char* kSaveName = "f90.sav";
 }  // namespace
 
 void save_ram_dump() {
-  if (!open_device()) {
+  // Found over HID without a drive carrying it, the job's commands would have nowhere to go.
+  if (!open_device() || g_link.drive_refused) {
     print_message("Open device error.\n");
     wait_key_and_exit();
   }
   print_message("Device: %s\n", g_link.device_name);
   identify_device();
+  save_ram_dump_listing();
+  wait_key_and_exit();
+}
 
+bool save_ram_dump_listing() {
   g_link.io_failed = false;
   for (uint32_t i = 0; i < kRamSize; ++i) {
     if (i % 16 == 0) print_message("\n%.3X:", static_cast<unsigned>(i));
@@ -42,11 +47,13 @@ void save_ram_dump() {
     // A byte that did not come from the cartridge must not be saved as if it had.
     print_message("Reading the RAM failed (the device did not answer); %s was not written\n",
                   kSaveName);
-  } else if (save_file(kSaveName, g_image_buffer, kSaveSize) == kSaveSize) {
-    print_message("Save to file %s\n", kSaveName);
-  } else {
-    // The user must not believe the RAM is safe when it is not; an older file stays as it was.
-    print_message("Could not save %s (is the working folder writable and not full?)\n", kSaveName);
+    return false;
   }
-  wait_key_and_exit();
+  if (save_file(kSaveName, g_image_buffer, kSaveSize) == kSaveSize) {
+    print_message("Save to file %s\n", kSaveName);
+    return true;
+  }
+  // The user must not believe the RAM is safe when it is not; an older file stays as it was.
+  print_message("Could not save %s (is the working folder writable and not full?)\n", kSaveName);
+  return false;
 }

@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "link/device_control.h"
 #include "link/link_state.h"
 #include "link/text.h"
 #include "link/transport.h"
 #include "platform/drives.h"
+#include "platform/hid.h"
 
 namespace {
 
@@ -17,16 +19,16 @@ constexpr uint32_t kBootOffset = 256;
 constexpr uint32_t kKeyOffset = 512;
 constexpr uint32_t kDateOffset = 1016;
 
+// The cartridge reader as a USB HID device.
+constexpr int32_t kHidVendor = 0x0483;
+constexpr int32_t kHidProduct = 0x5750;
+constexpr int32_t kAnyUsage = -1;
+
 bool is_device_name_start(uint8_t c) { return c >= 'A' && c <= 'Z'; }
 
-}  // namespace
-
-bool probe_hid() {
-  // The HID transport is not part of this build yet: no device is found this way.
-  return false;
-}
-
-bool probe_drive() {
+// Walks the removable drives for the first whose status sector starts with an uppercase
+// letter; leaves root_path at it (or at the last drive examined) and the sector in `sector`.
+bool find_device_drive(uint8_t (&sector)[kStatusSectorSize]) {
   static char roots[kDriveListSize];
   std::memset(roots, 0, sizeof roots);
   uint32_t length = plat_list_drive_roots(roots, sizeof roots - 1);
@@ -39,34 +41,64 @@ bool probe_drive() {
     std::memcpy(g_link.root_path, root, root_length + 1);
     if (!plat_drive_is_removable(g_link.root_path)) continue;
 
-    uint8_t sector[kStatusSectorSize] = {};
+    std::memset(sector, 0, sizeof sector);
     if (read_reply(kStatusSectorOffset, sector, sizeof sector) != sizeof sector) continue;
     if (!is_device_name_start(sector[0])) continue;
-
-    copy_text(g_link.device_name, kDeviceNameMax, sector, sizeof sector);
-    g_link.date_number = static_cast<uint32_t>(
-        parse_decimal(sector + kDateOffset, sizeof sector - kDateOffset));
-    if (std::memcmp(sector + kBootOffset, "BOOT", 4) == 0) {
-      std::memcpy(g_link.key_data, sector + kKeyOffset, sizeof g_link.key_data);
-    } else {
-      // Ask for the device data: the status sector buffer itself becomes the request packet.
-      sector[1] = kFamilySystem;
-      sector[2] = 4;
-      send_command(sector, kPacketSize);
-      read_reply(0, sector, sizeof sector);
-      std::memcpy(g_link.key_data, sector, sizeof g_link.key_data);
-    }
     return true;
   }
   return false;
 }
 
+// Over HID the command families still travel as files on the device's drive. Without such a
+// drive they would land in the working folder and replies would be read from there, so the
+// drive transport is refused instead.
+void locate_drive_for_hid_link() {
+  uint8_t sector[kStatusSectorSize];
+  if (find_device_drive(sector)) return;
+  g_link.root_path[0] = '\0';
+  g_link.drive_refused = true;
+}
+
+}  // namespace
+
+bool probe_hid() {
+  if (hid_open_devices(1, kHidVendor, kHidProduct, kAnyUsage, kAnyUsage) > 0) return true;
+  return hid_open_devices(1, kHidVendor, kHidProduct, kAnyUsage, kAnyUsage) > 0;
+}
+
+bool probe_drive() {
+  uint8_t sector[kStatusSectorSize] = {};
+  if (!find_device_drive(sector)) return false;
+  copy_text(g_link.device_name, kDeviceNameMax, sector, sizeof sector);
+  g_link.date_number =
+      static_cast<uint32_t>(parse_decimal(sector + kDateOffset, sizeof sector - kDateOffset));
+  if (std::memcmp(sector + kBootOffset, "BOOT", 4) == 0) {
+    std::memcpy(g_link.key_data, sector + kKeyOffset, sizeof g_link.key_data);
+  } else {
+    // Ask for the device data: the status sector buffer itself becomes the request packet.
+    sector[1] = kFamilySystem;
+    sector[2] = kSysKeyRequest;
+    send_command(sector, kPacketSize);
+    read_reply(0, sector, sizeof sector);
+    std::memcpy(g_link.key_data, sector, sizeof g_link.key_data);
+  }
+  return true;
+}
+
 bool open_device() {
   g_link.hid_link = false;
   g_link.date_number = 0;
+  g_link.drive_refused = false;
   std::memset(g_link.device_name, 0, sizeof g_link.device_name);
   if (probe_hid()) {
     g_link.hid_link = true;
+    uint8_t answer[kHidReportSize] = {};
+    hid_query(kHidQueryName, answer);
+    answer[kHidReportSize - 1] = 0;
+    copy_text(g_link.device_name, kDeviceNameMax, answer, sizeof answer);
+    hid_query(kHidQueryKey, answer);
+    std::memcpy(g_link.key_data, answer, sizeof g_link.key_data);
+    locate_drive_for_hid_link();
     return true;
   }
   if (probe_drive()) {
@@ -76,4 +108,6 @@ bool open_device() {
   return false;
 }
 
-void close_device() {}
+void close_device() {
+  if (g_link.hid_link) hid_close_device(kHidDeviceIndex);
+}

@@ -1,7 +1,9 @@
 // Finding the device: over USB HID first, then on the removable drives.
 #pragma once
 
-// Runs the whole discovery and fills the link state; true when a device was found.
+// Runs the whole discovery and fills the link state; true when a device was found. Over HID the
+// name and key come from the HID queries, and the drives are scanned only to find where the
+// command files go: with no device drive, g_link.drive_refused is set.
 bool open_device();
 // True when at least one HID device of the cartridge reader was opened.
 bool probe_hid();

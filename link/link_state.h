@@ -19,6 +19,9 @@ struct LinkState {
   // than asked for, since the flag was last cleared. The family operations have no error
   // result of their own; a job that keeps what it read or reports what it wrote checks this.
   bool io_failed;
+  // Found over HID, but no drive carries the device: the drive transport writes and reads
+  // nothing rather than use files in the working folder.
+  bool drive_refused;
 };
 
 extern LinkState g_link;

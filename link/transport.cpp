@@ -108,7 +108,7 @@ uint32_t read_covering_sectors(const char* name, int32_t offset, uint8_t* buffer
 uint32_t read_device_file_once(const char* pattern, int32_t offset, uint8_t* buffer,
                                uint32_t count) {
   char name[kRootPathSize];
-  if (!buffer || offset < 0 || !device_file(name, pattern)) return 0;
+  if (!buffer || offset < 0 || g_link.drive_refused || !device_file(name, pattern)) return 0;
   const bool whole_sectors = offset % kSectorSize == 0 && count % kSectorSize == 0;
   if (count >= kReplyBlock && whole_sectors) {
     return read_file_unbuffered(name, buffer, count, offset);
@@ -151,7 +151,8 @@ uint16_t packet_crc16(const uint8_t* sector, uint32_t length) {
 
 uint32_t send_command(uint8_t* buffer, uint32_t length) {
   // A partial packet would reach the device without its frame; refuse the whole command.
-  if (length % kPacketSize != 0) return 0;
+  // Without a device drive there is no place the command could go.
+  if (length % kPacketSize != 0 || g_link.drive_refused) return 0;
   for (uint32_t s = 0; s < length; s += kPacketSize) {
     uint8_t* packet = buffer + s;
     packet[0] = kPacketMarker;

@@ -3,12 +3,14 @@
 #include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/os.h"
+#include "platform/sleep.h"
 
 namespace {
 const PlatformOps kOsOps = {os_write_file,   os_read_at,     os_write_at,
                              os_file_size,    os_replace_file, os_remove_file,
                              os_list_drive_roots, os_drive_is_removable};
 const PlatformOps* g_ops = nullptr;
+void (*g_sleep)(uint32_t) = nullptr;
 
 const PlatformOps& ops() { return g_ops ? *g_ops : plat_os_ops(); }
 }  // namespace
@@ -49,3 +51,13 @@ uint32_t plat_list_drive_roots(char* buffer, uint32_t capacity) {
 }
 
 bool plat_drive_is_removable(const char* root) { return ops().drive_is_removable(root); }
+
+void plat_install_sleep(void (*sleep)(uint32_t milliseconds)) { g_sleep = sleep; }
+
+void plat_sleep_ms(uint32_t milliseconds) {
+  if (g_sleep) {
+    g_sleep(milliseconds);
+  } else {
+    os_sleep_ms(milliseconds);
+  }
+}

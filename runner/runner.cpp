@@ -75,7 +75,8 @@ const RunnerJob* find_job(const std::string& name) {
 
 // Opens the device as the entry does; false (exit code 3) when there is none.
 bool start_device() {
-  if (!open_device()) {
+  // Found over HID without a drive carrying the device, the commands would have nowhere to go.
+  if (!open_device() || g_link.drive_refused) {
     std::fflush(stdout);
     std::fprintf(stderr, "Open device error.\n");
     return false;
@@ -162,6 +163,12 @@ int slot_write(const std::vector<std::string>& w) {
   }
   std::vector<uint8_t> data;
   if (!runner_load_file(w[3], data, kTransferMax) || !fits(*slot, address, data.size())) {
+    return kExitUsage;
+  }
+  const uint32_t align = slot->write_alignment;
+  if (align > 1 && (address % align != 0 || data.size() % align != 0)) {
+    runner_error("slot %s writes whole %u-byte words: the address and the file's length must be "
+                 "multiples of %u; nothing was written", slot->name, align, align);
     return kExitUsage;
   }
   if (!start_device()) return kExitNoDevice;
@@ -312,6 +319,7 @@ int run_runner(int argc, char** argv) {
       runner_error("usage: %s %s", job->name, job->arguments);
       return kExitUsage;
     }
+    if (job->check && !job->check(args)) return kExitUsage;
     if (!start_device()) return kExitNoDevice;
     result = job->run(args);
   } else {

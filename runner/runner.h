@@ -20,6 +20,9 @@ struct RunnerJob {
   // Runs after the device is open, "Device: <name>" printed and identify_device done; gets the
   // words after the job's name. Returns the exit code.
   int (*run)(const std::vector<std::string>& args);
+  // Optional: checks the words before the device is opened, with a message on standard error;
+  // false refuses the job with exit code 2 and nothing sent.
+  bool (*check)(const std::vector<std::string>& args) = nullptr;
 };
 
 struct RunnerSlot {
@@ -31,6 +34,8 @@ struct RunnerSlot {
   bool (*read)(uint64_t address, uint8_t* out, uint32_t length);
   bool (*write)(uint64_t address, const uint8_t* data, uint32_t length);  // null: read-only
   int (*erase)(bool whole_chip, uint64_t sector);  // null: no erase; 0 erased, 1 failed
+  // A write's address and length must be multiples of this (a word bus takes whole words).
+  uint32_t write_alignment = 1;
 };
 
 const std::vector<RunnerJob>& runner_jobs();

@@ -7,15 +7,25 @@
 #include <iterator>
 
 #include "app/image_buffer.h"
+#include "families/n64.h"
+#include "families/sfc.h"
+#include "families/wsc.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
+#include "nes/flash_id.h"
 #include "nes/nes_family.h"
+#include "platform/sleep.h"
 #include "runner/runner.h"
 
 void reset_program_state() {
   link_reset_state();
   cipher_reset_state();
   nes_reset_state();
+  n64_reset_state();
+  flash_reset_state();
+  sfc_reset_state();
+  wsc_reset_state();
+  plat_install_sleep(nullptr);
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
 

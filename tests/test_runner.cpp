@@ -102,7 +102,7 @@ TEST_F(RunnerTest, WritesWorkRamAndReportsNoDevice) {
   auto* board = static_cast<vdev::F90Board*>(device.nes());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), board->work_ram().begin() + 3));
 
-  vdev::detach();
+  vdev::attach({});  // no drives at all, whatever else this machine has mounted
   std::string err;
   EXPECT_EQ(run_cli({"read", "nes-cpu", "0", "16", out_path()}, nullptr, &err), 3);
   EXPECT_NE(err.find("Open device error."), std::string::npos);

@@ -122,6 +122,7 @@ struct Device::State {
   std::vector<TraceEvent> trace;
   std::vector<PacketRecord> packets;
   std::FILE* log = nullptr;
+  SystemModel system;
 
   void log_line(const std::string& line) {
     if (!log) return;
@@ -188,6 +189,14 @@ struct Device::State {
       nes->ppu_write(address, value);
     }
   }
+  // Flash command and program cycles: on the CPU bus they take the board's flash path.
+  void flash_write(NesBus bus, uint16_t address, uint8_t value) {
+    if (nes && bus == NesBus::cpu) {
+      nes->cpu_flash_write(address, value);
+    } else {
+      bus_write(bus, address, value);
+    }
+  }
 
   void read_into_reply(NesBus bus, uint16_t address, uint16_t count) {
     reply.fill(0);
@@ -211,15 +220,15 @@ struct Device::State {
     std::memcpy(data.data(), packet + kNesPayload, kNesMaxData);
     // Old firmware takes the first payload block enciphered, padding included.
     if (firmware_level() < kPlainFirmware) payload_decrypt(keyed_cipher(), data.data(), kCipherBlock);
-    if (setup) bus_write(bus, (*setup)[0], 0xF0);
+    if (setup) flash_write(bus, (*setup)[0], 0xF0);
     for (uint32_t i = 0; i < n; ++i) {
       const auto target = static_cast<uint16_t>(address + i);
       if (setup) {
-        bus_write(bus, (*setup)[1], 0xAA);
-        bus_write(bus, (*setup)[2], 0x55);
-        bus_write(bus, (*setup)[3], 0xA0);
+        flash_write(bus, (*setup)[1], 0xAA);
+        flash_write(bus, (*setup)[2], 0x55);
+        flash_write(bus, (*setup)[3], 0xA0);
       }
-      bus_write(bus, target, data[i]);
+      flash_write(bus, target, data[i]);
     }
     dump_bus = bus;
   }
@@ -238,9 +247,14 @@ struct Device::State {
         read_into_reply(NesBus::ppu, address, count);
         break;
       case kCpuWrite:
-      case kPrgFlashWrite:
       case kCpuWriteAlt:
         write_bytes(NesBus::cpu, address, p + kNesPayload, count);
+        break;
+      case kPrgFlashWrite:
+        for (uint32_t i = 0; i < std::min<uint32_t>(count, kNesMaxData); ++i) {
+          flash_write(NesBus::cpu, static_cast<uint16_t>(address + i), p[kNesPayload + i]);
+        }
+        dump_bus = NesBus::cpu;
         break;
       case kPpuWrite:
         write_bytes(NesBus::ppu, address, p + kNesPayload, count);
@@ -260,6 +274,9 @@ struct Device::State {
       case kMiscByte:
         reply.fill(0);
         reply[0] = config.misc_byte;
+        if (nes) {
+          if (const auto board_byte = nes->misc_byte()) reply[0] = *board_byte;
+        }
         break;
       case kWriteListRead: {
         const uint32_t entries = std::min<uint32_t>(p[kNesSetting], kNesMaxListEntries);
@@ -289,6 +306,8 @@ struct Device::State {
         if (p[2] == kSystemKeyRequest) {
           reply.fill(0);
           std::memcpy(reply.data(), config.key.data(), config.key.size());
+        } else {
+          carry_out_system(p, system, reply);
         }
         break;
       case kNes:
@@ -499,6 +518,8 @@ NesBus Device::dump_bus() const { return state_->dump_bus; }
 std::optional<std::array<uint16_t, 4>> Device::program_setup() const { return state_->setup; }
 
 uint8_t Device::setting_byte() const { return state_->setting; }
+
+SystemModel& Device::system() { return state_->system; }
 
 const std::vector<TraceEvent>& Device::trace() const { return state_->trace; }
 

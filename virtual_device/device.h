@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "virtual_device/slot.h"
+#include "virtual_device/system_model.h"
 
 namespace vdev {
 
@@ -74,6 +75,13 @@ class NesBoard {
   virtual uint8_t ppu_peek(uint16_t address) { return ppu_read(address); }
   // Device time passes: called after every reply or window read (erases finish by it).
   virtual void tick() {}
+  // The flash path of the CPU bus: flash command writes (sub-command 6) and the program cycles
+  // of the block-program commands reach the PRG flash here, past the mapper's registers, so a
+  // board whose registers sit in $8000-$FFFF is not reprogrammed by its own data bytes.
+  virtual void cpu_flash_write(uint16_t address, uint8_t value) { cpu_write(address, value); }
+  // What the board reports as the misc byte (family 14 sub-command 18), if anything; the
+  // device's configured byte otherwise.
+  virtual std::optional<uint8_t> misc_byte() { return std::nullopt; }
   // Memories that cartlink-virtual saves at unmount and tests check.
   virtual std::vector<NamedMemory> memories() { return {}; }
 };
@@ -120,6 +128,7 @@ class Device {
   // AMD command cycles. Without a setup the bytes are written plainly.
   std::optional<std::array<uint16_t, 4>> program_setup() const;
   uint8_t setting_byte() const;             // family 14 sub-command 144
+  SystemModel& system();                    // what the family 240 system commands act on
 
   const std::vector<TraceEvent>& trace() const;
   const std::vector<PacketRecord>& packets() const;

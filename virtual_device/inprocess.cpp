@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/seam.h"
+#include "virtual_device/hid_device.h"
 
 namespace vdev {
 
@@ -132,11 +133,13 @@ const PlatformOps kVirtualOps = {v_write_file,   v_read_at,        v_write_at,
 void attach(std::vector<VirtualDrive> drives) {
   g_drives = std::move(drives);
   plat_install_ops(&kVirtualOps);
+  install_virtual_hid();
 }
 
 void detach() {
   plat_install_ops(nullptr);
   g_drives.clear();
+  detach_hid();
 }
 
 }  // namespace vdev

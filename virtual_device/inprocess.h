@@ -14,9 +14,10 @@ struct VirtualDrive {
 };
 
 // Lists exactly these drives, in this order, and serves paths under their roots from the
-// devices; every other path goes to the operating system. Replaces an earlier attach.
+// devices; every other path goes to the operating system. Replaces an earlier attach. HID calls
+// see the devices of attach_hid (hid_device.h), none until it is called.
 void attach(std::vector<VirtualDrive> drives);
-// Back to the operating system alone.
+// Back to the operating system alone, HID included.
 void detach();
 
 }  // namespace vdev

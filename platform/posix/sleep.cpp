@@ -2,9 +2,9 @@
 
 #include <cerrno>
 
-#include "platform/sleep.h"
+#include "platform/os.h"
 
-void plat_sleep_ms(uint32_t milliseconds) {
+void os_sleep_ms(uint32_t milliseconds) {
   timespec left{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {

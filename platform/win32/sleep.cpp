@@ -1,5 +1,5 @@
 #include <windows.h>
 
-#include "platform/sleep.h"
+#include "platform/os.h"
 
-void plat_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
+void os_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
