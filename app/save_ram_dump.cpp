@@ -32,6 +32,7 @@ void save_ram_dump() {
 }
 
 bool save_ram_dump_listing() {
+  g_link.io_failed = false;
   for (uint32_t i = 0; i < kRamSize; ++i) {
     if (i % 16 == 0) print_message("\n%.3X:", static_cast<unsigned>(i));
     // One address write and one data read per byte: the port does not count up by itself.
@@ -42,6 +43,12 @@ bool save_ram_dump_listing() {
   }
   print_message("\n");
 
+  if (g_link.io_failed) {
+    // A byte that did not come from the cartridge must not be saved as if it had.
+    print_message("Reading the RAM failed (the device did not answer); %s was not written\n",
+                  kSaveName);
+    return false;
+  }
   if (save_file(kSaveName, g_image_buffer, kSaveSize) == kSaveSize) {
     print_message("Save to file %s\n", kSaveName);
     return true;

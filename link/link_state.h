@@ -15,13 +15,13 @@ struct LinkState {
   uint8_t key_data[8];              // device data that keys the payload cipher
   uint8_t command_counter;          // number of the next command file, 0..3
   int32_t protocol_level;           // NES protocol level chosen by identify_device
+  // A command file could not be written whole, or a reply or window read delivered fewer bytes
+  // than asked for, since the flag was last cleared. The family operations have no error
+  // result of their own; a job that keeps what it read or reports what it wrote checks this.
+  bool io_failed;
   // Found over HID, but no drive carries the device: the drive transport writes and reads
   // nothing rather than use files in the working folder.
   bool drive_refused;
-  // Command files not written whole and reply or window reads that delivered fewer bytes than
-  // asked, since program start. The families return nothing; a caller that must not take
-  // missing data for the cartridge's compares this before and after its work.
-  uint32_t transport_faults;
 };
 
 extern LinkState g_link;

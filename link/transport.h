@@ -21,7 +21,9 @@ uint16_t packet_crc16(const uint8_t* sector, uint32_t length);
 // as the next command file. `length` must be a whole number of packets (0 included); any other
 // length writes nothing and returns 0, as does every call while the drive is refused
 // (g_link.drive_refused). Returns the bytes written, 0 when the file could not be
-// created. The command counter advances whenever a file name is formed.
+// created. The command counter advances whenever a file name is formed. A command not written
+// whole sets g_link.io_failed, as does a reply or window read below that delivers less than
+// asked.
 uint32_t send_command(uint8_t* buffer, uint32_t length);
 
 // Reads `count` bytes of "T-DRIVER.DMP" at `offset`, never from a cache. Counts below 1024 at a

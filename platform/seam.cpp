@@ -17,6 +17,8 @@ const PlatformOps& ops() { return g_ops ? *g_ops : plat_os_ops(); }
 
 const PlatformOps& plat_os_ops() { return kOsOps; }
 
+const PlatformOps& plat_current_ops() { return ops(); }
+
 void plat_install_ops(const PlatformOps* ops) { g_ops = ops; }
 
 const PlatformOps* plat_installed_ops() { return g_ops; }

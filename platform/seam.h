@@ -18,6 +18,10 @@ struct PlatformOps {
 // The operating system's own implementation.
 const PlatformOps& plat_os_ops();
 
+// What every file and drive call goes through now (the operating system's when none is
+// installed); a test wrapper calls on it.
+const PlatformOps& plat_current_ops();
+
 // Routes every file and drive call through `ops`; nullptr restores the operating system.
 void plat_install_ops(const PlatformOps* ops);
 // What plat_install_ops installed (nullptr: the operating system), so a test can wrap it.

@@ -135,13 +135,10 @@ int slot_read(const std::vector<std::string>& w) {
 
   std::vector<uint8_t> data(length);
   RunnerProgress progress("read", length);
-  const uint32_t faults = g_link.transport_faults;
   for (uint64_t done = 0; done < length;) {
     const auto piece = static_cast<uint32_t>(std::min<uint64_t>(slot->step, length - done));
-    // A command that did not reach the device or an answer that did not arrive whole would
-    // leave bytes in the file that the cartridge never held.
-    if (!slot->read(address + done, data.data() + done, piece) ||
-        g_link.transport_faults != faults) {
+    g_link.io_failed = false;  // a slot's read may not notice a lost reply itself
+    if (!slot->read(address + done, data.data() + done, piece) || g_link.io_failed) {
       runner_error("reading %s at 0x%llX failed; %s was not written", slot->name,
                    static_cast<unsigned long long>(address + done), w[4].c_str());
       return kExitFailed;
@@ -178,13 +175,12 @@ int slot_write(const std::vector<std::string>& w) {
   if (!start_slot(*slot)) return kExitFailed;
 
   RunnerProgress progress("write", data.size());
-  const uint32_t faults = g_link.transport_faults;
   for (uint64_t done = 0; done < data.size();) {
     const auto piece = static_cast<uint32_t>(std::min<uint64_t>(slot->step, data.size() - done));
-    if (!slot->write(address + done, data.data() + done, piece) ||
-        g_link.transport_faults != faults) {
-      runner_error("writing %s at 0x%llX failed", slot->name,
-                   static_cast<unsigned long long>(address + done));
+    g_link.io_failed = false;  // nor a lost command
+    if (!slot->write(address + done, data.data() + done, piece) || g_link.io_failed) {
+      runner_error("writing %s at 0x%llX failed; the slot holds part of %s at most", slot->name,
+                   static_cast<unsigned long long>(address + done), w[3].c_str());
       return kExitFailed;
     }
     done += piece;
@@ -208,7 +204,9 @@ int slot_erase(const std::vector<std::string>& w) {
   if (w.size() == 3 && !parse_address(*slot, w[2], sector)) return kExitUsage;
   if (!start_device()) return kExitNoDevice;
   if (!start_slot(*slot)) return kExitFailed;
-  const int result = slot->erase(w.size() == 2, sector);
+  g_link.io_failed = false;
+  int result = slot->erase(w.size() == 2, sector);
+  if (g_link.io_failed) result = kExitFailed;
   if (result != kExitDone) runner_error("the %s flash did not read back erased", slot->name);
   return result;
 }
@@ -323,10 +321,10 @@ int run_runner(int argc, char** argv) {
     }
     if (job->check && !job->check(args)) return kExitUsage;
     if (!start_device()) return kExitNoDevice;
-    const uint32_t faults = g_link.transport_faults;
+    g_link.io_failed = false;
     result = job->run(args);
     // What a job printed rests on answers that never came: not a success.
-    if (result == kExitDone && g_link.transport_faults != faults) {
+    if (result == kExitDone && g_link.io_failed) {
       runner_error("the device did not take every command or did not answer every read; "
                    "what the job reported cannot be trusted");
       result = kExitFailed;

@@ -34,8 +34,14 @@ void reset_program_state() {
   std::memset(g_image_buffer, 0, kImageBufferSize);
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "cartlink-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(std::string()) {}
+
+TempDir::TempDir(const std::string& parent) {
+  std::error_code ignored;
+  const std::filesystem::path base = !parent.empty() && std::filesystem::is_directory(parent, ignored)
+                                         ? std::filesystem::path(parent)
+                                         : std::filesystem::temp_directory_path();
+  std::string pattern = (base / "cartlink-test-XXXXXX").string();
   char* made = mkdtemp(pattern.data());
   root_ = made ? std::string(made) + "/" : std::string();
 }

@@ -17,6 +17,9 @@
 class TempDir {
  public:
   TempDir();
+  // Under `parent` when it is a folder (e.g. "/dev/shm", where a file's sync costs nothing),
+  // else under the system's temporary folder.
+  explicit TempDir(const std::string& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

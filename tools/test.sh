@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: installs the packages, cross-builds cartlink.exe,
 # builds and tests natively (end-to-end tests included: cartlink and, under wine, cartlink.exe
-# against a mounted virtual device), then builds and tests again with ASan and UBSan.
+# against a mounted virtual device), then builds and tests again with ASan and UBSan, runs
+# clang-tidy's checks (tools/tidy.sh) and every fuzz target for a bounded time (tools/fuzz.sh;
+# CARTLINK_FUZZ_SECONDS per target, default 30).
 # CARTLINK_WERROR=ON turns warnings into errors; CARTLINK_E2E_REQUIRED=ON makes a missing FUSE,
 # wine or cartlink.exe fail the end-to-end tests instead of skipping them. CI sets both.
 set -euo pipefail
@@ -23,3 +25,6 @@ cmake --preset asan -DCARTLINK_WERROR="$werror" -DCARTLINK_E2E_REQUIRED="$e2e_re
   -DCARTLINK_WINDOWS_EXE="$PWD/build/windows/cartlink.exe"
 cmake --build --preset asan
 ctest --preset asan
+
+bash tools/tidy.sh
+bash tools/fuzz.sh

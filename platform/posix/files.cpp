@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -42,13 +43,47 @@ ssize_t read_all(int fd, uint8_t* buffer, size_t count, off_t offset) {
   return static_cast<ssize_t>(done);
 }
 
-// Direct read through an aligned bounce buffer; -1 when the file system refuses direct I/O.
+// Up to this size the aligned bounce is kept from one read to the next: a fresh one for every
+// reply and window read costs page faults that show beside the device's own pace.
+constexpr size_t kKeptBounceMax = 0x800000;
+
+// An aligned bounce of at least `size` bytes: the kept one when it fits, else a fresh one that
+// the caller frees (`fresh` is set).
+void* aligned_bounce(size_t size, bool& fresh) {
+  static void* kept = nullptr;
+  static size_t kept_size = 0;
+  fresh = false;
+  if (size <= kept_size) return kept;
+  if (size <= kKeptBounceMax) {
+    void* grown = std::aligned_alloc(kDirectAlign, kKeptBounceMax);
+    if (grown) {
+      std::free(kept);
+      kept = grown;
+      kept_size = kKeptBounceMax;
+      return kept;
+    }
+  }
+  fresh = true;
+  return std::aligned_alloc(kDirectAlign, size);
+}
+
+// Direct read through an aligned bounce buffer (or straight into `buffer` when it is aligned
+// itself); -1 when the file system refuses direct I/O.
 ssize_t read_direct(const char* name, uint8_t* buffer, uint32_t count, int32_t offset) {
   int fd = open(name, O_RDONLY | O_DIRECT | O_CLOEXEC);
   if (fd < 0) return errno == EINVAL ? -1 : -2;
+  if (reinterpret_cast<uintptr_t>(buffer) % kDirectAlign == 0 && count % kDirectAlign == 0 &&
+      count > 0) {
+    ssize_t n = read_all(fd, buffer, count, offset);
+    int read_errno = errno;
+    close(fd);
+    if (n < 0) return read_errno == EINVAL ? -1 : -2;
+    return n;
+  }
   size_t rounded = (static_cast<size_t>(count) + kDirectAlign - 1) / kDirectAlign * kDirectAlign;
   if (rounded == 0) rounded = kDirectAlign;
-  void* bounce = std::aligned_alloc(kDirectAlign, rounded);
+  bool fresh = false;
+  void* bounce = aligned_bounce(rounded, fresh);
   if (!bounce) {
     close(fd);
     return -2;
@@ -56,7 +91,7 @@ ssize_t read_direct(const char* name, uint8_t* buffer, uint32_t count, int32_t o
   ssize_t n = read_all(fd, static_cast<uint8_t*>(bounce), count, offset);
   int read_errno = errno;
   if (n > 0) std::memcpy(buffer, bounce, static_cast<size_t>(n));
-  std::free(bounce);
+  if (fresh) std::free(bounce);
   close(fd);
   if (n < 0) return read_errno == EINVAL ? -1 : -2;
   return n;
