@@ -245,3 +245,26 @@ TEST_F(HidDiscoveryTest, EntryRunsOverHidWithTheDeviceDrive) {
 }
 
 }  // namespace
+
+namespace {
+
+// Answers of any content: the name and key are taken from whatever the two queries bring back,
+// and the device answers as configured again once the replaced answers are used up.
+TEST_F(HidDiscoveryTest, NameAndKeyComeFromReplacedAnswers) {
+  vdev::attach({{"/v/E/", true, &drive}});
+  vdev::attach_hid({&hid});
+  std::vector<uint8_t> name(70, 'Z');  // longer than a report: cut to 64, then to the name room
+  name[3] = 0xFF;
+  hid.faults().replaced_answers = {name, {9, 8, 7, 6, 5, 4, 3, 2, 1}};
+  ASSERT_TRUE(open_device());
+  EXPECT_EQ(std::strlen(g_link.device_name), kDeviceNameMax);
+  EXPECT_EQ(static_cast<uint8_t>(g_link.device_name[3]), 0xFF);
+  const uint8_t key[8] = {9, 8, 7, 6, 5, 4, 3, 2};
+  EXPECT_EQ(std::memcmp(g_link.key_data, key, sizeof key), 0);
+  EXPECT_TRUE(hid.faults().replaced_answers.empty());
+
+  ASSERT_TRUE(open_device());
+  EXPECT_STREQ(g_link.device_name, "HID NAME");
+}
+
+}  // namespace

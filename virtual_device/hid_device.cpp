@@ -177,7 +177,16 @@ uint32_t HidDevice::answer(uint8_t* transfer, uint32_t length) {
 }
 
 void HidDevice::queue(const std::array<uint8_t, 64>& answer) {
-  if (!faults_.mute) answers_.push_back(answer);
+  if (faults_.mute) return;
+  if (faults_.replaced_answers.empty()) {
+    answers_.push_back(answer);
+    return;
+  }
+  const std::vector<uint8_t>& bytes = faults_.replaced_answers.front();
+  std::array<uint8_t, kReport> replaced{};
+  std::memcpy(replaced.data(), bytes.data(), std::min<size_t>(bytes.size(), kReport));
+  faults_.replaced_answers.pop_front();
+  answers_.push_back(replaced);
 }
 
 void HidDevice::carry_out(const std::array<uint8_t, 64>& r) {

@@ -36,6 +36,9 @@ struct HidFaults {
   // negative: the whole answer. Cut to what the reader asked for.
   int32_t answer_transfer = -1;
   bool mute = false;                     // takes reports but never answers
+  // Whatever a report asked, its answer is the front of this list instead (up to 64 bytes,
+  // zero-filled), taken off in order: a device that answers with anything.
+  std::deque<std::vector<uint8_t>> replaced_answers;
   uint32_t missed_enumerations = 0;      // the next this many enumerations do not list it
   long error_code = 1167;
   std::string error_text = "The device is not connected.";
