@@ -10,7 +10,6 @@ namespace vdev {
 
 namespace {
 
-constexpr uint8_t kStart = 1;
 constexpr uint8_t kFam17ByteWrite = 2;
 constexpr uint8_t kFam7Read = 2;
 constexpr uint8_t kFam3BlockRead = 18;
