@@ -1,7 +1,8 @@
 // The NES ROM-file loader and its 16-byte header as the flash job reads them: a user's file of
 // any size (held in memory), programmed into the in-process virtual device with the flash board
-// of this job, or with no device on the drive at all. The platform's pause is stood in, so
-// erase polling never waits. Input: one settings byte, then the file (cut to 32 KiB so a run
+// of this job. The platform's pause is stood in, so erase polling never waits. (Never without a
+// device: erase polling has no limit by design, and a drive that answers nothing never reads
+// erased.) Input: one settings byte, then the file (cut to 32 KiB so a run
 // stays short; the header's sizes still reach far past it).
 #include <algorithm>
 #include <cstdint>
@@ -96,8 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // answers the identification with a size), so a run does not fill megabytes.
   const vdev::CartridgeOptions chips = {{"chip-size", "512K"}, {"chr-chip-size", "64K"}};
   if (!kind || !kind->build(device, chips, error)) std::abort();
-  // Bit 0: the drive is there but the device is not (its files do not exist).
-  vdev::attach({{kDriveRoot, true, (settings & 0x01) ? nullptr : &device}});
+  vdev::attach({{kDriveRoot, true, &device}});
   g_device_ops = plat_installed_ops();
   g_rom = &rom;
   plat_install_ops(&kRomOps);

@@ -42,8 +42,6 @@ FlashBoardOptions defaults(Board b) {
   o.chr.size = 0x100000;
   switch (b) {
     case Board::prg_7000:
-      o.prg.size = 0x20000;
-      break;
     case Board::prg_8001_one:
       o.prg.size = 0x20000;
       break;

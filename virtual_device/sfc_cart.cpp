@@ -119,9 +119,7 @@ void SfcCartridge::carry_out(const uint8_t* p, SlotHost& host) {
     case kHalfSelect:
       upper_half_ = p[3] != 0;
       break;
-    case kWriteAddr32:
-      store_block(le24(p + 4), 480);  // the bus has 24 lines; bits above them go nowhere
-      break;
+    case kWriteAddr32:  // the bus has 24 lines; address bits above them go nowhere
     case kWrite480:
       store_block(le24(p + 4), 480);
       break;
