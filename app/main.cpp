@@ -1,3 +1,3 @@
-#include "app/save_ram_dump.h"
+#include "app/entry.h"
 
 int main() { save_ram_dump(); }

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/image_buffer.h"
 #include "fuzz/fake_drive.h"
 #include "link/link_state.h"
 #include "nes/flash_id.h"
+#include "nes/image_buffer.h"
 #include "nes/nes_family.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/console.h"
 #include "nes/flash_job_parts.h"
 #include "nes/nes_family.h"
+#include "platform/print.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "app/console.h"
-#include "app/image_buffer.h"
 #include "nes/flash_job_parts.h"
+#include "nes/image_buffer.h"
 #include "nes/nes_family.h"
+#include "platform/print.h"
 
 PrgProgramRoutine prg_program_routine = nullptr;
 bool flash_is_29gl = false;

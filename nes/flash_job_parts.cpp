@@ -1,7 +1,7 @@
 #include "nes/flash_job_parts.h"
 
-#include "app/console.h"
 #include "nes/nes_family.h"
+#include "platform/print.h"
 #include "platform/sleep.h"
 
 void flash_register_write(uint16_t address, uint32_t value) {

@@ -3,10 +3,10 @@
 #include <array>
 #include <cstring>
 
-#include "app/console.h"
-#include "app/image_buffer.h"
 #include "link/transport.h"
+#include "nes/image_buffer.h"
 #include "nes/nes_family.h"
+#include "platform/print.h"
 
 namespace {
 

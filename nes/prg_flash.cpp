@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
 #include "nes/flash_id.h"
 #include "nes/flash_job_parts.h"
 #include "nes/nes_family.h"
+#include "platform/print.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "nes/rom_file.h"
 
-#include "app/console.h"
-#include "app/image_buffer.h"
 #include "link/transport.h"
 #include "nes/chr_flash.h"
 #include "nes/flash_id.h"
+#include "nes/image_buffer.h"
 #include "nes/nes_family.h"
 #include "nes/prg_flash.h"
+#include "platform/print.h"
 
 namespace {
 

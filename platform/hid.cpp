@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/console.h"
 #include "platform/os.h"
+#include "platform/print.h"
 #include "platform/seam.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/image_buffer.h"
 #include "nes/chr_flash.h"
 #include "nes/flash_id.h"
+#include "nes/image_buffer.h"
 #include "nes/prg_flash.h"
 #include "runner/runner.h"
 

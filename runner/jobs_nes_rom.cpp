@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/save_ram_dump.h"
 #include "nes/ginga_dump.h"
 #include "nes/rom_file.h"
+#include "nes/save_ram_dump.h"
 #include "runner/runner.h"
 
 namespace runner_nes_rom {

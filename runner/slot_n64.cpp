@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
 #include "families/n64.h"
+#include "platform/print.h"
 #include "platform/sleep.h"
 #include "runner/runner.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
 #include "families/wsc.h"
+#include "platform/print.h"
 #include "platform/sleep.h"
 #include "runner/runner.h"
 

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/image_buffer.h"
 #include "families/n64.h"
 #include "families/sfc.h"
 #include "families/wsc.h"
@@ -18,6 +17,7 @@
 #include "link/link_state.h"
 #include "link/transport.h"
 #include "nes/flash_id.h"
+#include "nes/image_buffer.h"
 #include "nes/nes_family.h"
 #include "platform/sleep.h"
 #include "runner/runner.h"

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/console.h"
+#include "platform/print.h"
 #include "tests/support.h"
 
 namespace {

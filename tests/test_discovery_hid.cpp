@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/save_ram_dump.h"
+#include "app/entry.h"
 #include "link/discovery.h"
 #include "link/identity.h"
 #include "link/link_state.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/save_ram_dump.h"
+#include "app/entry.h"
 #include "tests/support.h"
 #include "virtual_device/nes_boards.h"
 

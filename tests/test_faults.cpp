@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/save_ram_dump.h"
+#include "app/entry.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
 #include "nes/nes_family.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/image_buffer.h"
 #include "nes/flash_id.h"
+#include "nes/image_buffer.h"
 #include "nes/nes_family.h"
 #include "nes/prg_flash.h"
 #include "tests/flash_job_support.h"

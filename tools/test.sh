@@ -2,8 +2,9 @@
 # Sets everything up and runs every test: installs the packages, cross-builds cartlink.exe,
 # builds and tests natively (end-to-end tests included: cartlink and, under wine, cartlink.exe
 # against a mounted virtual device), then builds and tests again with ASan and UBSan, runs
-# clang-tidy's checks (tools/tidy.sh) and every fuzz target for a bounded time (tools/fuzz.sh;
-# CARTLINK_FUZZ_SECONDS per target, default 30).
+# clang-tidy's checks (tools/tidy.sh) and every fuzz target over its seeds and for a few seconds
+# more (tools/fuzz.sh; CARTLINK_FUZZ_SECONDS per target, default 5 here; CI fuzzes 30 s each).
+# First of all, tools/check_house.sh checks that every include points down a floor.
 # CARTLINK_WERROR=ON turns warnings into errors; CARTLINK_E2E_REQUIRED=ON makes a missing FUSE,
 # wine or cartlink.exe fail the end-to-end tests instead of skipping them. CI sets both.
 set -euo pipefail
@@ -11,6 +12,7 @@ cd "$(dirname "$0")/.."
 werror="${CARTLINK_WERROR:-OFF}"
 e2e_required="${CARTLINK_E2E_REQUIRED:-OFF}"
 
+bash tools/check_house.sh
 bash tools/setup.sh
 
 cmake --preset windows -DCARTLINK_WERROR="$werror"
@@ -27,4 +29,4 @@ cmake --build --preset asan
 ctest --preset asan
 
 bash tools/tidy.sh
-bash tools/fuzz.sh
+CARTLINK_FUZZ_SECONDS="${CARTLINK_FUZZ_SECONDS:-5}" bash tools/fuzz.sh

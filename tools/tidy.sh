@@ -9,7 +9,7 @@ cmake -S . -B build/tidy -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DCMAKE_BUI
 files=("$@")
 if [ ${#files[@]} -eq 0 ]; then
   mapfile -t files < <(git ls-files 'app/*.cpp' 'link/*.cpp' 'nes/*.cpp' 'families/*.cpp' \
-    'platform/posix/*.cpp' 'platform/seam.cpp' 'runner/*.cpp' 'virtual_device/*.cpp' \
+    'platform/posix/*.cpp' 'platform/*.cpp' 'runner/*.cpp' 'virtual_device/*.cpp' \
     'virtual_device/fuse/*.cpp')
 fi
 tidy=run-clang-tidy

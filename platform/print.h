@@ -1,4 +1,5 @@
-// Console output of every job, and the exit prompt.
+// Console output of every job and family (messages through the C standard output stream, direct
+// and coloured writes around it through the OS console) and the exit prompt.
 #pragma once
 
 #if defined(__GNUC__)
@@ -16,5 +17,6 @@ int print_direct(const char* format, ...) CARTLINK_PRINTF(1, 2);
 int print_red(const char* format, ...) CARTLINK_PRINTF(1, 2);
 int print_green(const char* format, ...) CARTLINK_PRINTF(1, 2);
 
-// "Please press any key to exit...", one character of input (end of input counts), exit code 0.
+// The exit prompt: "Please press any key to exit...", one character of input (end of input
+// counts), exit code 0. The entry ends with it, and so does a library job that cannot go on.
 [[noreturn]] void wait_key_and_exit();

@@ -1,3 +1,3 @@
-#include "app/image_buffer.h"
+#include "nes/image_buffer.h"
 
 uint8_t g_image_buffer[kImageBufferSize];

@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "platform/print.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,14 +1,12 @@
-#include "app/save_ram_dump.h"
+#include "nes/save_ram_dump.h"
 
 #include <cstdint>
 
-#include "app/console.h"
-#include "app/image_buffer.h"
-#include "link/discovery.h"
-#include "link/identity.h"
 #include "link/link_state.h"
 #include "link/transport.h"
+#include "nes/image_buffer.h"
 #include "nes/nes_family.h"
+#include "platform/print.h"
 
 namespace {
 constexpr uint16_t kAddressPort = 0xF800;
@@ -18,18 +16,6 @@ constexpr uint32_t kRamImageOffset = 0x2000;
 constexpr uint32_t kSaveSize = 0x2080;
 constexpr const char* kSaveName = "f90.sav";
 }  // namespace
-
-void save_ram_dump() {
-  // Found over HID without a drive carrying it, the job's commands would have nowhere to go.
-  if (!open_device() || g_link.drive_refused) {
-    print_message("Open device error.\n");
-    wait_key_and_exit();
-  }
-  print_message("Device: %s\n", g_link.device_name);
-  identify_device();
-  save_ram_dump_listing();
-  wait_key_and_exit();
-}
 
 bool save_ram_dump_listing() {
   g_link.io_failed = false;
