@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 # Floors from the ground up; a folder may include its own floor's folders and those below.
 declare -A floor=(
   [platform]=0
-  [link]=1
-  [nes]=2 [families]=2 [formats]=2
-  [runner]=3 [app]=3
+  [link]=1 [formats]=1
+  [nes]=2 [families]=2
+  [cartridge]=3
+  [runner]=4 [app]=4
 )
 max_lines=600
 failed=0

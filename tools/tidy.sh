@@ -8,7 +8,8 @@ cmake -S . -B build/tidy -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DCMAKE_BUI
   -DCARTLINK_TESTS=ON >/dev/null
 files=("$@")
 if [ ${#files[@]} -eq 0 ]; then
-  mapfile -t files < <(git ls-files 'app/*.cpp' 'link/*.cpp' 'nes/*.cpp' 'families/*.cpp' \
+  mapfile -t files < <(git ls-files 'app/*.cpp' 'link/*.cpp' 'formats/*.cpp' 'nes/*.cpp' \
+    'families/*.cpp' 'cartridge/*.cpp' \
     'platform/posix/*.cpp' 'platform/*.cpp' 'runner/*.cpp' 'virtual_device/*.cpp' \
     'virtual_device/fuse/*.cpp')
 fi
