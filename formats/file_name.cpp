@@ -54,6 +54,12 @@ bool windows_device_name(std::string_view base) {
          name[3] >= '0' && name[3] <= '9';
 }
 
+// Windows drops trailing spaces and dots from a name: spaces are cut, dots made visible.
+void tidy_end(std::string& name) {
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  for (size_t i = name.size(); i > 0 && name[i - 1] == '.'; --i) name[i - 1] = '_';
+}
+
 }  // namespace
 
 std::string safe_file_name(std::string_view text, std::string_view fallback) {
@@ -76,10 +82,17 @@ std::string safe_file_name(std::string_view text, std::string_view fallback) {
     }
     i += length;
   }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  for (size_t i = out.size(); i > 0 && out[i - 1] == '.'; --i) out[i - 1] = '_';
+  tidy_end(out);
   const size_t dot = std::min(out.find('.'), out.size());
-  if (windows_device_name(std::string_view(out).substr(0, dot))) out.insert(dot, 1, '_');
+  if (windows_device_name(std::string_view(out).substr(0, dot))) {
+    out.insert(dot, 1, '_');
+    if (out.size() > kMaxBytes) {
+      // Make room again: drop the last whole character (the text is well-formed UTF-8 now).
+      while ((static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+      out.pop_back();
+      tidy_end(out);
+    }
+  }
   if (out.find_first_not_of("_. ") == std::string::npos) return std::string(fallback);
   return out;
 }

@@ -206,6 +206,9 @@ TEST(FileNameTest, LongTextIsCutAtACharacterBoundary) {
             std::string(198, 'a') + "\xC3\xA9");
   // A cut that leaves a space or dot at the end is cleaned like any other end.
   EXPECT_EQ(safe_file_name(std::string(199, 'a') + " b", "x"), std::string(199, 'a'));
+  // A device name's '_' still fits within the bound.
+  EXPECT_EQ(safe_file_name("NUL." + std::string(300, 'a'), "x"),
+            "NUL_." + std::string(195, 'a'));
 }
 
 }  // namespace
