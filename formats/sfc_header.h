@@ -65,11 +65,12 @@ uint32_t sfc_ram_size(const SfcHeader& header);
 uint32_t sfc_map_rom_limit(SfcMap map);
 
 // The ROM as retail boards map it: the bus address of ROM file offset `offset`, and the
-// length of the runs that lie contiguous on the bus (LoROM 32 KiB halves of banks from
-// $00:8000, but ROM banks $7E-$7F (the console's RAM there) at $FE-$FF; HiROM
-// 64 KiB banks from $C0:0000; ExHiROM the first 4 MiB at $C0-$FF, the rest at $40-$7F, of
-// which $7E-$7F are the console's RAM: retail ExHiROM boards hold 6 MiB at most). A
-// run-aligned offset starts a run. Offsets wrap at sfc_map_rom_limit.
+// length of the runs that lie contiguous on the bus. LoROM: 32 KiB halves of banks from
+// $00:8000, except that ROM banks $7E-$7F (the console's own RAM there) are read at $FE-$FF,
+// which LoROM boards decode alike. HiROM: 64 KiB banks from $C0:0000. ExHiROM: the first
+// 4 MiB at $C0-$FF, the rest at $40-$7F (retail boards hold 6 MiB at most, so $7E-$7F, the
+// console's RAM, are never reached). A run-aligned offset starts a run. Offsets wrap at
+// sfc_map_rom_limit.
 uint32_t sfc_rom_bus_address(SfcMap map, uint32_t offset);
 uint32_t sfc_rom_run(SfcMap map);
 
@@ -80,7 +81,8 @@ uint32_t sfc_ram_run(SfcMap map);
 
 // The internal checksum: the 16-bit sum of every ROM byte, where a size that is not a power of
 // two counts its part past the largest power of two repeated until it fills that power again
-// (3 MiB: the first 2 MiB, then the last 1 MiB twice).
+// (3 MiB: the first 2 MiB, then the last 1 MiB twice); a part that is itself not a power of
+// two is first mirrored the same way (3.5 MiB: 2 MiB, then 1 MiB and the last 0.5 MiB twice).
 uint16_t sfc_checksum(const uint8_t* rom, uint32_t size);
 
 // "lorom", "hirom", "exhirom"; and back (false for any other text).
