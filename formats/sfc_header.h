@@ -68,9 +68,9 @@ uint32_t sfc_map_rom_limit(SfcMap map);
 // length of the runs that lie contiguous on the bus. LoROM: 32 KiB halves of banks from
 // $00:8000, except that ROM banks $7E-$7F (the console's own RAM there) are read at $FE-$FF,
 // which LoROM boards decode alike. HiROM: 64 KiB banks from $C0:0000. ExHiROM: the first
-// 4 MiB at $C0-$FF, the rest at $40-$7F (retail boards hold 6 MiB at most, so $7E-$7F, the
-// console's RAM, are never reached). A run-aligned offset starts a run. Offsets wrap at
-// sfc_map_rom_limit.
+// 4 MiB at $C0-$FF, the rest at $40-$7F (retail boards hold 6 MiB at most, though their size
+// code says 8 MiB: offsets from 0x7E0000 land on $7E-$7F, the console's RAM, and hold no
+// ROM). A run-aligned offset starts a run. Offsets wrap at sfc_map_rom_limit.
 uint32_t sfc_rom_bus_address(SfcMap map, uint32_t offset);
 uint32_t sfc_rom_run(SfcMap map);
 
