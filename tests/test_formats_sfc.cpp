@@ -251,17 +251,4 @@ TEST(SfcHeaderTest, ChecksumRepeatsThePartPastThePowerOfTwo) {
   }
 }
 
-TEST(SfcHeaderTest, MapNamesRoundTripAndRefuseOtherText) {
-  for (uint32_t m = 0; m < kSfcMapCount; ++m) {
-    SfcMap back = SfcMap::lorom;
-    ASSERT_TRUE(sfc_map_from_name(sfc_map_name(static_cast<SfcMap>(m)), back));
-    EXPECT_EQ(back, static_cast<SfcMap>(m));
-  }
-  SfcMap map = SfcMap::hirom;
-  for (const char* text : {"", "lo", "loromx", "sa1", static_cast<const char*>(nullptr)}) {
-    EXPECT_FALSE(sfc_map_from_name(text, map)) << (text ? text : "null");
-  }
-  EXPECT_EQ(map, SfcMap::hirom);
-}
-
 }  // namespace
