@@ -15,6 +15,8 @@ namespace vdev {
 bool build_f90(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_n64(Device& device, const CartridgeOptions& options, std::string& error);
 const std::vector<CartridgeOption>& n64_option_list();
+bool build_n64_rom(Device& device, const CartridgeOptions& options, std::string& error);
+const std::vector<CartridgeOption>& n64_rom_option_list();
 bool build_prg_flash_7000_pair(Device&, const CartridgeOptions&, std::string&);
 bool build_prg_flash_5116_window(Device&, const CartridgeOptions&, std::string&);
 bool build_prg_flash_8000_bank(Device&, const CartridgeOptions&, std::string&);
@@ -68,6 +70,10 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
       {"n64", "N64 cartridge: 64 MiB flash in the ROM window at 0x10000000 (DUMP.ROM), 2 KiB "
               "paged save memory, 128 KiB probed save memory",
        n64_option_list(), build_n64},
+      {"n64-rom", "retail N64 cartridge: mask ROM at 0x10000000 (DUMP.ROM, .z64 order), mirrored "
+                  "or open bus past its end; EEPROM save behind the probed memory, SRAM or flash "
+                  "save at 0x08000000",
+       n64_rom_option_list(), build_n64_rom},
       {"prg-flash-7000-pair", "PRG flash, 32 KiB banks by $7000 (128 KiB chip)",
        flash_options(false), build_prg_flash_7000_pair},
       {"prg-flash-5116-window", "PRG flash, 8 KiB banks by $5114-$5117 (2 MiB chip); CHR flash "
