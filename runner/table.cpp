@@ -1,6 +1,13 @@
 // Every job and slot of cartlink-run: one row each. A row's functions live in their own file.
 #include "runner/runner.h"
 
+namespace runner_save {
+int backup(const std::vector<std::string>& args);
+bool check_backup(const std::vector<std::string>& args);
+int restore(const std::vector<std::string>& args);
+bool check_restore(const std::vector<std::string>& args);
+}  // namespace runner_save
+
 namespace runner_nes {
 bool start();
 bool cpu_read(uint64_t address, uint8_t* out, uint32_t length);
@@ -176,6 +183,12 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, runner_sfc::identify_job},
       {"wsc-identify", "", "WSC identity: whether protected writes are enciphered", 0, 0,
        runner_wsc::identify_job},
+      {"backup-save", "SLOT [OUTFILE] [--save-type T] [--force]",
+       "a game's save into a file, read twice alike (n64)", 1, 5,
+       runner_save::backup, runner_save::check_backup},
+      {"restore-save", "SLOT INFILE [--save-type T]",
+       "a save file onto the cartridge, its previous save kept beside INFILE, read back", 2, 4,
+       runner_save::restore, runner_save::check_restore},
   };
   return jobs;
 }
