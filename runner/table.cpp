@@ -87,6 +87,12 @@ int erase(bool whole_chip, uint64_t sector);
 int identify_job(const std::vector<std::string>& args);
 }  // namespace runner_sfc
 
+namespace runner_flash {
+int run(const std::vector<std::string>& args);
+bool check(const std::vector<std::string>& args);
+bool sends_nothing(const std::vector<std::string>& args);
+}  // namespace runner_flash
+
 namespace runner_wsc {
 bool start();
 bool read(uint64_t address, uint8_t* out, uint32_t length);
@@ -176,6 +182,9 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, runner_sfc::identify_job},
       {"wsc-identify", "", "WSC identity: whether protected writes are enciphered", 0, 0,
        runner_wsc::identify_job},
+      {"flash", "SLOT INFILE [--dry-run] [--chip-erase] [--chip-size SIZE]",
+       "program an image onto an sfc, n64 or wsc flash cartridge: erase, program, verify", 2, 6,
+       runner_flash::run, runner_flash::check, runner_flash::sends_nothing},
   };
   return jobs;
 }
