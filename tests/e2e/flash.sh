@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# cartlink-run flash against mounted virtual flash cartridges, natively or as cartlink-run.exe
+# under wine; the chip saved at unmount holds the image and, past the sectors it covers, the old
+# game.
+#   flash.sh sfc native|windows        a 1 MiB image onto a 2 MiB SFC flash cartridge
+#   flash.sh wsc native|windows        a 768 KiB image onto the 1 MiB WSC flash cartridge
+#   flash.sh n64 native|windows        a 2 MiB .z64 image onto a 4 MiB N64 flash cartridge
+#   flash.sh n64-bus native|windows    read n64 0x08000000 32K: outside the ROM window
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/runner_lib.sh"
+
+# flash_case SLOT CHIP IMAGE IDENTITY MEMORY [OPTIONS...]: flashes IMAGE bytes of random data
+# onto a CHIP-byte chip holding random bytes; MEMORY is the chip's file at unmount.
+flash_case() {
+  local slot=$1 chip=$2 image=$3 identity=$4 memory=$5
+  shift 5
+  random_file "$WORK/old.bin" "$chip"
+  random_file "$WORK/run-game.bin" "$image"
+  mkdir -p "$WORK/saved" "$WORK/run"
+  mv "$WORK/run-game.bin" "$WORK/run/game.bin"
+  mount_runner_device "$WORK/drive" --name "$identity" --identity "$identity" \
+    --cartridge "$slot" --rom "$WORK/old.bin" --chip-size "$chip" --save-dir "$WORK/saved" "$@"
+  run_tool "$WORK/run" flash "$slot" game.bin
+  expect_status 0
+  grep -q "Flashed and verified $image bytes" "$WORK/out.txt" ||
+    fail "no success line: $(cat "$WORK/out.txt")"
+  stop_device TERM "$WORK/drive"
+  # The image, then the rest of its last 64 KiB sector erased, then the old game.
+  local covered=$(((image + 65535) / 65536 * 65536))
+  { cat "$WORK/run/game.bin"; head -c $((covered - image)) /dev/zero | tr '\0' '\377'
+    tail -c +$((covered + 1)) "$WORK/old.bin"; } >"$WORK/expected.bin"
+  same_bytes "$WORK/saved/$memory" "$WORK/expected.bin" "$slot flash saved at unmount"
+}
+
+n64_bus() {
+  mkdir -p "$WORK/run"
+  mount_runner_device "$WORK/drive" --name N64_HWRKB_FW400 --identity N64_HWRKB_FW400 \
+    --cartridge n64
+  run_tool "$WORK/run" read n64 0x08000000 32K save.bin
+  expect_status 0
+  # The flash cartridge has nothing at 0x08000000: the bus reads open.
+  head -c 32768 /dev/zero | tr '\0' '\377' >"$WORK/open.bin"
+  same_bytes "$WORK/run/save.bin" "$WORK/open.bin" "32 KiB read at 0x08000000"
+  stop_device TERM "$WORK/drive"
+}
+
+case "${1:-}" in
+  sfc) require_platform "${2:?native or windows}"
+    flash_case sfc 2097152 1048576 GEN_HWRKA_FW320 sfc_flash.bin ;;
+  wsc) require_platform "${2:?native or windows}"
+    flash_case wsc 1048576 786435 WSC_HWRKA_FW310 wsc_flash.bin ;;
+  n64) require_platform "${2:?native or windows}"
+    flash_case n64 4194304 2097152 N64_HWRKB_FW320 N64_ROM.bin ;;
+  n64-bus) require_platform "${2:?native or windows}"; n64_bus ;;
+  *) fail "unknown case '${1:-}'" ;;
+esac
+log "PASS"
