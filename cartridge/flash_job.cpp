@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "formats/n64_header.h"
 #include "link/link_state.h"
 
 namespace {
@@ -96,7 +97,29 @@ bool flash_prepare_image(const FlashSlot& slot, std::vector<uint8_t>& image, std
                          std::string& problem) {
   note.clear();
   problem.clear();
+  if (slot.n64_byte_orders && image.size() >= 4) {
+    const N64ByteOrder order = n64_byte_order(image.data());
+    if (order == N64ByteOrder::z64) {
+      note = "Byte order: .z64, the bus order.";
+    } else if (order == N64ByteOrder::unknown) {
+      note = "Byte order: not told by the first word (no retail header); taken as .z64.";
+    } else {
+      const char* kind = order == N64ByteOrder::v64 ? ".v64" : ".n64";
+      if (image.size() % 4 != 0) {
+        problem = std::string("a ") + kind + " image of " + std::to_string(image.size()) +
+                  " bytes is not whole 32-bit words";
+        return false;
+      }
+      n64_to_z64(image.data(), static_cast<uint32_t>(image.size()), order);
+      note = std::string("Byte order: ") + kind +
+             (order == N64ByteOrder::v64 ? " (byte pairs swapped)" : " (words little-endian)") +
+             ", put into the bus order (.z64).";
+    }
+  }
   // Erased flash reads 0xFF, so padding a word bus's last word with it programs nothing.
-  while (slot.word > 1 && image.size() % slot.word != 0) image.push_back(0xFF);
+  if (slot.word > 1 && image.size() % slot.word != 0) {
+    while (image.size() % slot.word != 0) image.push_back(0xFF);
+    note += std::string(note.empty() ? "" : " ") + "The last word is filled with 0xFF.";
+  }
   return true;
 }

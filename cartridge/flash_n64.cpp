@@ -63,6 +63,6 @@ const FlashSlot& flash_slot_n64() {
   static const FlashSlot slot{"n64",        kN64RomBase, kReach, kN64WriteChunk,
                               "the program command of 500-byte packets (sub-command 5)",
                               2,            start,       query,  erase_sector,
-                              erase_chip,   program,     read};
+                              erase_chip,   program,     read,   true};
   return slot;
 }

@@ -34,6 +34,7 @@ struct FlashSlot {
   // One batch in one command file; false when the family could not build or send it.
   bool (*program)(uint32_t offset, const uint8_t* data, uint32_t length);
   void (*read)(uint32_t offset, uint8_t* out, uint32_t length);
+  bool n64_byte_orders = false;  // images come as .z64, .v64 or .n64
 };
 
 const FlashSlot& flash_slot_sfc();

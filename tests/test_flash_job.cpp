@@ -289,6 +289,50 @@ TEST_F(FlashJob, ChipFaultsNameTheFirstBadAddress) {
   }
 }
 
+// N64 images come in three byte orders; the chip gets the bus order (.z64) whichever it is.
+TEST_F(FlashJob, N64ImagesArePutIntoTheBusOrder) {
+  auto z64 = pattern_bytes(100 * K, 0x44);
+  const uint8_t header[4] = {0x80, 0x37, 0x12, 0x40};
+  std::copy(header, header + 4, z64.begin());
+  struct Case {
+    const char* name;
+    int order;  // 0 as is, 1 byte pairs swapped, 2 words reversed
+    size_t size;
+    int exit;
+    const char* note;
+  } cases[] = {
+      {".z64", 0, z64.size(), 0, "Byte order: .z64, the bus order."},
+      {".v64", 1, z64.size(), 0, "Byte order: .v64 (byte pairs swapped), put into the bus order"},
+      {".n64", 2, z64.size(), 0, "Byte order: .n64 (words little-endian), put into the bus"},
+      {".z64 of an odd length", 0, z64.size() - 1, 0, "The last word is filled with 0xFF."},
+      {".v64 cut short of a word", 1, z64.size() - 2, 2, "is not whole 32-bit words"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> file(z64.begin(), z64.begin() + static_cast<long>(c.size));
+    for (size_t i = 0; i + 3 < file.size(); i += 4) {
+      if (c.order == 1) {
+        std::swap(file[i], file[i + 1]);
+        std::swap(file[i + 2], file[i + 3]);
+      } else if (c.order == 2) {
+        std::reverse(file.begin() + static_cast<long>(i), file.begin() + static_cast<long>(i) + 4);
+      }
+    }
+    write_whole_file(folder.path("game.rom"), file);
+    const Cart cart = insert(Slot::n64, "N64_HWRKB_FW400", {.size = 512 * K});
+    device.clear_trace();
+    EXPECT_EQ(run({"flash", "n64", folder.path("game.rom")}), c.exit);
+    EXPECT_NE((c.exit ? err : out).find(c.note), std::string::npos) << out << err;
+    const auto chip = cart.chip();
+    if (c.exit != 0) {
+      EXPECT_TRUE(device.trace().empty());
+      continue;
+    }
+    EXPECT_TRUE(std::equal(z64.begin(), z64.begin() + static_cast<long>(c.size), chip.begin()));
+    EXPECT_EQ(chip[c.size], 0xFF);
+  }
+}
+
 // Without a CFI answer the sectors are unknown: --chip-size is asked for before anything is
 // erased, and given, uniform sectors of the usual size are used.
 TEST_F(FlashJob, ChipWithoutCfiNeedsItsSize) {
