@@ -1,5 +1,7 @@
 #include "runner/args.h"
 
+#include "runner/runner.h"
+
 namespace {
 
 bool parse_digits(std::string_view text, uint64_t base, uint64_t& out) {
@@ -35,5 +37,50 @@ bool parse_size(std::string_view text, uint64_t& out) {
   uint64_t v = 0;
   if (!parse_digits(text.substr(0, text.size() - 1), 10, v) || v > UINT64_MAX / unit) return false;
   out = v * unit;
+  return true;
+}
+
+const std::string* JobWords::value(const std::string& name) const {
+  const auto found = values.find(name);
+  return found == values.end() ? nullptr : &found->second;
+}
+
+bool split_job_words(const std::vector<std::string>& words, const std::vector<JobOption>& options,
+                     JobWords& out) {
+  out = {};
+  bool only_positional = false;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (only_positional || word.size() < 3 || word.compare(0, 2, "--") != 0) {
+      if (word == "--") {
+        only_positional = true;
+        continue;
+      }
+      out.positional.push_back(word);
+      continue;
+    }
+    const std::string name = word.substr(2);
+    const JobOption* option = nullptr;
+    for (const auto& o : options) {
+      if (name == o.name) option = &o;
+    }
+    if (!option) {
+      runner_error("unknown option '%s'", word.c_str());
+      return false;
+    }
+    if (out.has(name)) {
+      runner_error("option '%s' given twice", word.c_str());
+      return false;
+    }
+    if (!option->takes_value) {
+      out.switches.insert(name);
+      continue;
+    }
+    if (i + 1 >= words.size()) {
+      runner_error("option '%s' needs a value", word.c_str());
+      return false;
+    }
+    out.values[name] = words[++i];
+  }
   return true;
 }

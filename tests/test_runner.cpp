@@ -38,6 +38,37 @@ TEST(RunnerArgs, NumbersAndSizes) {
   }
 }
 
+TEST(RunnerArgs, JobWordsSplitOptionsAnywhere) {
+  const std::vector<JobOption> options = {{"dat", true}, {"force", false}};
+  struct Case {
+    std::vector<std::string> words;
+    bool ok;
+    size_t positional;
+  } cases[] = {
+      {{"sfc", "--dat", "a.dat", "out.sfc", "--force"}, true, 2},
+      {{"--force", "--", "--dat"}, true, 1},  // after "--" a word is positional
+      {{"sfc", "--dat"}, false, 0},           // value missing
+      {{"--force", "--force"}, false, 0},     // given twice
+      {{"--passes", "2"}, false, 0},          // not an option of this job
+      {{"-", "--"}, true, 1},
+  };
+  for (const auto& c : cases) {
+    JobWords w;
+    testing::internal::CaptureStderr();
+    const bool ok = split_job_words(c.words, options, w);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ok, c.ok) << c.words[0];
+    if (ok) {
+      EXPECT_EQ(w.positional.size(), c.positional) << c.words[0];
+    }
+  }
+  JobWords w;
+  ASSERT_TRUE(split_job_words({"x", "--dat", "--force"}, options, w));
+  ASSERT_NE(w.value("dat"), nullptr);
+  EXPECT_EQ(*w.value("dat"), "--force");  // a value is taken as given, even one with dashes
+  EXPECT_FALSE(w.has("force"));
+}
+
 class RunnerTest : public VirtualDeviceTest {
  protected:
   void SetUp() override {
