@@ -110,8 +110,8 @@ TEST(SfcRomMap, BusAddressesLandWhereRetailBoardsPutThem) {
   vdev::DeviceConfig device;
   for (const auto& c : cases) {
     const char* names[] = {"LoROM", "HiROM", "ExHiROM"};
-    SCOPED_TRACE(std::string(names[static_cast<int>(c.map)]) + " " + std::to_string(c.rom_size >> 10) +
-                 "K at " + hex(c.address));
+    SCOPED_TRACE(std::string(names[static_cast<int>(c.map)]) + " " +
+                 std::to_string(c.rom_size >> 10) + "K at " + hex(c.address));
     vdev::SfcRomConfig config;
     config.map = c.map;
     config.rom.assign(c.rom_size, 0);
@@ -268,7 +268,7 @@ TEST_F(RetailCart, WscFamilyReadsTheRomAndWritesOnlySram) {
   EXPECT_EQ(wsc().rom(), rom);
   std::vector<uint8_t> back(1200);
   wsc_read_block(0x10100, back.data(), 1200);
-  EXPECT_EQ(back, std::vector<uint8_t>(wsc().sram().begin() + 0x100, wsc().sram().begin() + 0x100 + 1200));
+  EXPECT_TRUE(std::equal(back.begin(), back.end(), wsc().sram().begin() + 0x100));
   expect_all_accepted();
 }
 

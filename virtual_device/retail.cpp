@@ -63,9 +63,9 @@ bool option_save(const CartridgeOptions& options, const std::string& what,
 std::vector<CartridgeOption> retail_option_list(const char* save_help) {
   std::vector<CartridgeOption> list;
   if (save_help) list.push_back({"save", "FILE", save_help});
-  list.push_back({"flaky", "OFFSET[:READS]", "the ROM byte at OFFSET reads with a flipped bit on its "
-                                      "first READS reads (default 1); OFFSET:always: never the "
-                                      "same twice"});
+  list.push_back({"flaky", "OFFSET[:READS]",
+                  "the ROM byte at OFFSET reads with a flipped bit on its first READS reads "
+                  "(default 1); OFFSET:always: never the same twice"});
   return list;
 }
 

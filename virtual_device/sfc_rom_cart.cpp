@@ -43,7 +43,9 @@ SfcRomCartridge::Place SfcRomCartridge::decode(uint32_t address) const {
   };
   if (map_ == SfcMap::lorom) {
     // 32 KiB halves of banks $00-$7D and $80-$FF; battery RAM below them in $70-$7D.
-    if (off >= 0x8000 && (bank < 0x7E || bank >= 0x80)) return rom(low_bank * kLoRomHalf + off - 0x8000);
+    if (off >= 0x8000 && (bank < 0x7E || bank >= 0x80)) {
+      return rom(low_bank * kLoRomHalf + off - 0x8000);
+    }
     if (off < 0x8000 && low_bank >= 0x70 && low_bank <= 0x7D && !ram_.empty()) {
       return ram((low_bank - 0x70) * kLoRomHalf + off);
     }

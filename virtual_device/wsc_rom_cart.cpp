@@ -124,7 +124,9 @@ bool build_wsc_rom(Device& device, const CartridgeOptions& options, std::string&
     save = wsc_save_type_by_name(options.count("save-type") ? options.at("save-type") : "sram32k");
     if (!save) {
       std::string names;
-      for (const auto& t : wsc_save_types()) names += std::string(names.empty() ? "" : ", ") + t.name;
+      for (const auto& t : wsc_save_types()) {
+        names += std::string(names.empty() ? "" : ", ") + t.name;
+      }
       error = "--save-type '" + options.at("save-type") + "': use one of " + names;
       return false;
     }
