@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,6 +36,12 @@ struct NesRomContents {
   // Offset into PRG followed by CHR (an iNES file's offset minus its header).
   std::optional<FlakyByte> flaky;
 };
+
+// PRG and CHR out of a whole iNES file (`name` says which in messages): header bytes 4 and 5
+// give the sizes, byte 6 bit 2 a trainer before them; the file must be exactly that long, of the
+// board's mapper and within its sizes.
+bool nes_rom_from_ines(const std::vector<uint8_t>& file, const std::string& name,
+                       const NesRomLimits& limits, NesRomContents& contents, std::string& error);
 
 class NesRomBoard : public PartsBoard {
  public:

@@ -32,14 +32,11 @@ std::string sizes_wanted(const char* what, uint32_t least, uint32_t most, bool z
          (zero_ok ? " (or 0: 8K of CHR RAM)" : "");
 }
 
-// PRG and CHR out of an iNES file: header bytes 4 and 5 give their sizes, byte 6 bit 2 a
-// trainer before them; the mapper number must be the board's.
-bool load_ines(const CartridgeOptions& options, const NesRomLimits& limits,
-               NesRomContents& contents, std::string& error) {
-  std::vector<uint8_t> file;
-  if (!option_file(options, "rom", "iNES", file, error, kHeader, kLargestFile)) return false;
-  const std::string name = "the iNES file " + options.at("rom");
-  if (std::memcmp(file.data(), "NES\x1A", 4) != 0) {
+}  // namespace
+
+bool nes_rom_from_ines(const std::vector<uint8_t>& file, const std::string& name,
+                       const NesRomLimits& limits, NesRomContents& contents, std::string& error) {
+  if (file.size() < kHeader || std::memcmp(file.data(), "NES\x1A", 4) != 0) {
     error = name + " does not begin with NES<EOF>: not an iNES file";
     return false;
   }
@@ -76,6 +73,8 @@ bool load_ines(const CartridgeOptions& options, const NesRomLimits& limits,
   return true;
 }
 
+namespace {
+
 bool build_nes_retail(NesRomMapper mapper, Device& device, const CartridgeOptions& options,
                       std::string& error) {
   const NesRomLimits& limits = nes_rom_limits(mapper);
@@ -85,7 +84,12 @@ bool build_nes_retail(NesRomMapper mapper, Device& device, const CartridgeOption
       error = "--prg-size and --chr-size shape the built-in image; an iNES file gives its own";
       return false;
     }
-    if (!load_ines(options, limits, contents, error)) return false;
+    std::vector<uint8_t> file;
+    if (!option_file(options, "rom", "iNES", file, error, kHeader, kLargestFile) ||
+        !nes_rom_from_ines(file, "the iNES file " + options.at("rom"), limits, contents,
+                           error)) {
+      return false;
+    }
   } else {
     uint64_t prg = std::min(limits.prg_max, 0x20000u);
     uint64_t chr = std::min(limits.chr_max, 0x8000u);

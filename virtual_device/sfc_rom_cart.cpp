@@ -90,6 +90,33 @@ std::vector<NamedMemory> SfcRomCartridge::memories() {
   return out;
 }
 
+bool sfc_rom_from_file(SfcMap map, std::vector<uint8_t> file, const std::string& name,
+                       std::optional<uint32_t> ram_size, SfcRomConfig& config,
+                       std::string& error) {
+  const size_t size = file.size();
+  if (size == 0 || size % kLoRomHalf != 0 || size > sfc_image_rom_limit(map)) {
+    error = name + " is " + std::to_string(size) + " bytes, " +
+            (size % kLoRomHalf == 512 ? "with a 512-byte copier header: remove it"
+                                      : "not a whole number of 32 KiB up to " +
+                                            std::to_string(sfc_image_rom_limit(map) >> 20) + "M");
+    return false;
+  }
+  if (!ram_size) {
+    const uint32_t code_at = sfc_image_header_offset(map) + kRamSizeCode;
+    const uint32_t code = code_at < size ? file[code_at] : 0;
+    if (code > kMaxRamCode) {
+      error = name + ": its header gives RAM size code " + std::to_string(code) +
+              ", more than the board maps (256 KiB); give --ram-size";
+      return false;
+    }
+    ram_size = code ? 1024u << code : 0;
+  }
+  config.map = map;
+  config.rom = std::move(file);
+  config.ram.assign(*ram_size, 0x00);
+  return true;
+}
+
 namespace {
 
 // The ROM image from --rom (RAM size from its header unless given) or the built-in one.
@@ -108,38 +135,25 @@ bool sfc_rom_options(SfcMap map, const CartridgeOptions& options, SfcRomConfig& 
       error = "--rom-size and --title shape the built-in image; a --rom file brings its own";
       return false;
     }
-    if (!option_file(options, "rom", "ROM", config.rom, error, kLoRomHalf, limit)) return false;
-    const size_t size = config.rom.size();
-    if (size % kLoRomHalf != 0) {
-      error = "the ROM file " + options.at("rom") + " is " + std::to_string(size) + " bytes, " +
-              (size % kLoRomHalf == 512 ? "with a 512-byte copier header: remove it"
-                                        : "not a whole number of 32 KiB");
-      return false;
-    }
-    const uint32_t code_at = sfc_image_header_offset(map) + kRamSizeCode;
-    if (!options.count("ram-size")) {
-      const uint32_t code = code_at < size ? config.rom[code_at] : 0;
-      if (code > kMaxRamCode) {
-        error = "the ROM's header gives RAM size code " + std::to_string(code) +
-                ", more than the board maps (256 KiB); give --ram-size";
-        return false;
-      }
-      ram_size = code ? 1024u << code : 0;
-    }
-  } else {
-    uint64_t rom_size = map == SfcMap::lorom ? 0x100000 : map == SfcMap::hirom ? 0x200000
-                                                                                 : 0x600000;
-    if (!option_number(options, "rom-size", rom_size, error, limit)) return false;
-    const uint32_t least = map == SfcMap::exhirom ? 0x410000 : unit;
-    if (rom_size < least || rom_size % unit != 0) {
-      error = "--rom-size: give a multiple of " + std::to_string(unit / 1024) + "K from " +
-              std::to_string(least / 1024) + "K to " + std::to_string(limit >> 20) + "M";
-      return false;
-    }
-    const auto title = options.count("title") ? options.at("title") : std::string("CARTLINK TEST");
-    config.rom = make_sfc_image(map, static_cast<uint32_t>(rom_size),
-                                static_cast<uint32_t>(ram_size), title);
+    std::vector<uint8_t> file;
+    if (!option_file(options, "rom", "ROM", file, error, kLoRomHalf, limit)) return false;
+    std::optional<uint32_t> given;
+    if (options.count("ram-size")) given = static_cast<uint32_t>(ram_size);
+    return sfc_rom_from_file(map, std::move(file), "the ROM file " + options.at("rom"), given,
+                             config, error);
   }
+  uint64_t rom_size = map == SfcMap::lorom ? 0x100000 : map == SfcMap::hirom ? 0x200000
+                                                                               : 0x600000;
+  if (!option_number(options, "rom-size", rom_size, error, limit)) return false;
+  const uint32_t least = map == SfcMap::exhirom ? 0x410000 : unit;
+  if (rom_size < least || rom_size % unit != 0) {
+    error = "--rom-size: give a multiple of " + std::to_string(unit / 1024) + "K from " +
+            std::to_string(least / 1024) + "K to " + std::to_string(limit >> 20) + "M";
+    return false;
+  }
+  const auto title = options.count("title") ? options.at("title") : std::string("CARTLINK TEST");
+  config.rom = make_sfc_image(map, static_cast<uint32_t>(rom_size),
+                              static_cast<uint32_t>(ram_size), title);
   config.ram.assign(ram_size, 0x00);
   return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "formats/sfc_header.h"
@@ -18,6 +19,12 @@ struct SfcRomConfig {
   std::vector<uint8_t> ram;  // battery RAM at its size (empty: none)
   std::optional<FlakyByte> flaky;
 };
+
+// A ROM file for `map` (`name` says which in messages): a whole number of 32 KiB up to what the
+// map addresses, battery RAM of `ram_size` or, when none is given, of the size its header's RAM
+// code gives (at most 256 KiB).
+bool sfc_rom_from_file(SfcMap map, std::vector<uint8_t> file, const std::string& name,
+                       std::optional<uint32_t> ram_size, SfcRomConfig& config, std::string& error);
 
 class SfcRomCartridge : public SfcSlotCartridge {
  public:

@@ -88,30 +88,39 @@ std::vector<NamedMemory> WscRomCartridge::memories() {
   return out;
 }
 
+bool wsc_rom_from_file(std::vector<uint8_t> file, const std::string& name, WscRomConfig& config,
+                       std::string& error) {
+  if (file.size() < kWscFooterSize || file.size() > WscSlotCartridge::kSpace) {
+    error = name + " is " + std::to_string(file.size()) + " bytes: " +
+            (file.size() < kWscFooterSize ? "too short for the footer"
+                                          : "the WSC family reaches only the 1 MiB space, so a "
+                                            "ROM larger than 1 MiB cannot be shown");
+    return false;
+  }
+  const uint8_t code = file[file.size() - kWscFooterSize + kSaveTypeAt];
+  const WscSaveType* save = wsc_save_type_by_code(code);
+  if (!save) {
+    error = name + ": its footer names save type " + std::to_string(code) +
+            ", which this cartridge does not know";
+    return false;
+  }
+  config.rom = std::move(file);
+  (save->eeprom ? config.eeprom : config.sram).assign(save->size, 0x00);
+  return true;
+}
+
 bool build_wsc_rom(Device& device, const CartridgeOptions& options, std::string& error) {
   WscRomConfig config;
-  const WscSaveType* save = nullptr;
   if (options.count("rom")) {
     if (options.count("rom-size") || options.count("save-type") || options.count("color")) {
       error = "--rom-size, --save-type and --color shape the built-in image; a --rom file's "
               "footer names its own";
       return false;
     }
-    auto it = options.find("rom");
-    if (!option_file(options, "rom", "ROM", config.rom, error, kWscFooterSize, kLargestRom)) {
-      return false;
-    }
-    if (config.rom.size() > WscSlotCartridge::kSpace) {
-      error = "the ROM file " + it->second + " is " + std::to_string(config.rom.size()) +
-              " bytes: the WSC family reaches only the 1 MiB space, so a ROM larger than 1 MiB "
-              "cannot be shown";
-      return false;
-    }
-    const uint8_t code = config.rom[config.rom.size() - kWscFooterSize + kSaveTypeAt];
-    save = wsc_save_type_by_code(code);
-    if (!save) {
-      error = "the ROM's footer names save type " + std::to_string(code) +
-              ", which this cartridge does not know";
+    std::vector<uint8_t> file;
+    if (!option_file(options, "rom", "ROM", file, error, kWscFooterSize, kLargestRom) ||
+        !wsc_rom_from_file(std::move(file), "the ROM file " + options.at("rom"), config,
+                           error)) {
       return false;
     }
   } else {
@@ -121,7 +130,8 @@ bool build_wsc_rom(Device& device, const CartridgeOptions& options, std::string&
         !option_flag(options, "color", color, error)) {
       return false;
     }
-    save = wsc_save_type_by_name(options.count("save-type") ? options.at("save-type") : "sram32k");
+    const WscSaveType* save =
+        wsc_save_type_by_name(options.count("save-type") ? options.at("save-type") : "sram32k");
     if (!save) {
       std::string names;
       for (const auto& t : wsc_save_types()) {
@@ -135,10 +145,11 @@ bool build_wsc_rom(Device& device, const CartridgeOptions& options, std::string&
       error = "--rom-size: give 128K, 256K, 512K or 1M";
       return false;
     }
+    (save->eeprom ? config.eeprom : config.sram).assign(save->size, 0x00);
   }
-  (save->eeprom ? config.eeprom : config.sram).assign(save->size, 0x00);
-  if (!option_save(options, save->eeprom ? "EEPROM" : "SRAM",
-                   save->eeprom ? config.eeprom : config.sram, error) ||
+  const bool eeprom = !config.eeprom.empty();
+  if (!option_save(options, eeprom ? "EEPROM" : "SRAM", eeprom ? config.eeprom : config.sram,
+                   error) ||
       !option_flaky(options, config.rom.size(), config.flaky, error)) {
     return false;
   }

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +32,11 @@ struct WscRomConfig {
   std::vector<uint8_t> eeprom;  // empty: none; never on the bus
   std::optional<FlakyByte> flaky;
 };
+
+// A ROM file (`name` says which in messages) of 16 bytes to 1 MiB, its save memory as its
+// footer's save-type byte names it.
+bool wsc_rom_from_file(std::vector<uint8_t> file, const std::string& name, WscRomConfig& config,
+                       std::string& error);
 
 class WscRomCartridge : public WscSlotCartridge {
  public:
