@@ -11,6 +11,7 @@
 
 #include "families/sfc.h"
 #include "families/wsc.h"
+#include "formats/wsc_footer.h"
 #include "tests/slot_family_support.h"
 #include "virtual_device/cartridges.h"
 #include "virtual_device/retail.h"
@@ -120,6 +121,58 @@ TEST(SfcRomMap, BusAddressesLandWhereRetailBoardsPutThem) {
     const SfcPlace got = cart.decode(c.address);
     EXPECT_EQ(static_cast<int>(got.kind), static_cast<int>(c.want.kind));
     EXPECT_EQ(got.offset, c.want.offset);
+  }
+}
+
+// The built-in images read through their boards are what the tool's header and footer readers
+// expect: each map's header found at its place on the bus with the sizes and a checksum that
+// holds, the WSC footer at the top of the space.
+TEST(RetailImages, HeadersReadBackThroughTheBoards) {
+  struct Case {
+    SfcMap map;
+    uint32_t rom_size, ram_size;
+  } cases[] = {{SfcMap::lorom, k1M, 0x2000},       {SfcMap::lorom, 3 * k1M, 0},
+               {SfcMap::hirom, 0x10000, 0x800},    {SfcMap::hirom, 4 * k1M, 0x40000},
+               {SfcMap::exhirom, 6 * k1M, 0x8000}, {SfcMap::exhirom, 8 * k1M, 0x2000}};
+  vdev::DeviceConfig device;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.map)) + " " + std::to_string(c.rom_size));
+    vdev::SfcRomConfig config;
+    config.map = c.map;
+    config.rom = vdev::make_sfc_image(c.map, c.rom_size, c.ram_size, "A TITLE");
+    ASSERT_EQ(config.rom.size(), c.rom_size);
+    const auto rom = config.rom;
+    vdev::SfcRomCartridge cart(device, std::move(config));
+    uint8_t blocks[kSfcMapCount][kSfcHeaderBlock];
+    const uint8_t* places[kSfcMapCount];
+    for (uint32_t m = 0; m < kSfcMapCount; ++m) {
+      const uint32_t at = sfc_header_bus_address(static_cast<SfcMap>(m));
+      for (uint32_t i = 0; i < kSfcHeaderBlock; ++i) blocks[m][i] = cart.peek(at + i);
+      places[m] = blocks[m];
+    }
+    const SfcDetection found = sfc_detect(places);
+    ASSERT_TRUE(found.found);
+    EXPECT_EQ(found.map, c.map);
+    EXPECT_STREQ(found.header.title, "A TITLE");
+    EXPECT_EQ(sfc_ram_size(found.header), c.ram_size);
+    EXPECT_GE(sfc_rom_size(found.header, c.map), c.rom_size);
+    EXPECT_EQ(found.header.checksum, sfc_checksum(rom.data(), c.rom_size));
+    EXPECT_EQ(found.header.checksum ^ found.header.complement, 0xFFFF);
+  }
+  for (const auto& save : vdev::wsc_save_types()) {
+    SCOPED_TRACE(save.name);
+    vdev::WscRomConfig config;
+    config.rom = vdev::make_wsc_image(0x40000, save.code, true);
+    ASSERT_EQ(config.rom.size(), 0x40000u);
+    const auto rom = config.rom;
+    const vdev::WscRomCartridge cart(device, std::move(config));
+    uint8_t last16[kWscFooterSize];
+    for (uint32_t i = 0; i < kWscFooterSize; ++i) last16[i] = cart.peek(0xFFFF0 + i);
+    const WscFooter footer = wsc_parse_footer(last16);
+    EXPECT_EQ(wsc_rom_size(footer.rom_size_code), 0x40000u);
+    EXPECT_EQ(wsc_save(footer.save_type).size, save.size);
+    EXPECT_EQ(wsc_save(footer.save_type).kind == WscSaveKind::eeprom, save.eeprom);
+    EXPECT_EQ(footer.checksum, wsc_checksum(rom.data(), 0x40000));
   }
 }
 
