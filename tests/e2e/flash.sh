@@ -5,7 +5,7 @@
 #   flash.sh sfc native|windows        a 1 MiB image onto a 2 MiB SFC flash cartridge
 #   flash.sh wsc native|windows        a 768 KiB image onto the 1 MiB WSC flash cartridge
 #   flash.sh n64 native|windows        a 2 MiB .v64 image onto a 4 MiB N64 flash cartridge
-#   flash.sh n64-bus native|windows    read n64 0x08000000 32K: outside the ROM window
+#   flash.sh n64-bus native|windows    read n64 0x08000000 32K: a retail cartridge's SRAM
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/runner_lib.sh"
 
@@ -50,15 +50,15 @@ flash_n64_v64() {
   grep -q "Byte order: .v64" "$WORK/out.txt" || fail "no byte order line: $(cat "$WORK/out.txt")"
 }
 
+# The SRAM of a retail cartridge, outside the ROM window: read by packets.
 n64_bus() {
   mkdir -p "$WORK/run"
+  random_file "$WORK/sram.bin" 32768
   mount_runner_device "$WORK/drive" --name N64_HWRKB_FW400 --identity N64_HWRKB_FW400 \
-    --cartridge n64
+    --cartridge n64-rom --save-type sram --save "$WORK/sram.bin"
   run_tool "$WORK/run" read n64 0x08000000 32K save.bin
   expect_status 0
-  # The flash cartridge has nothing at 0x08000000: the bus reads open.
-  head -c 32768 /dev/zero | tr '\0' '\377' >"$WORK/open.bin"
-  same_bytes "$WORK/run/save.bin" "$WORK/open.bin" "32 KiB read at 0x08000000"
+  same_bytes "$WORK/run/save.bin" "$WORK/sram.bin" "32 KiB of SRAM read at 0x08000000"
   stop_device TERM "$WORK/drive"
 }
 
