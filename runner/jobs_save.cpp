@@ -10,8 +10,7 @@
 
 #include "cartridge/save.h"
 #include "cartridge/save_n64.h"
-#include "families/n64.h"
-#include "formats/file_name.h"
+#include "cartridge/save_slots.h"
 #include "link/transport.h"
 #include "runner/args.h"
 #include "runner/runner.h"
@@ -26,32 +25,27 @@ constexpr uint64_t kInfileMax = 0x100000;
 const std::vector<JobOption> kOptions = {{"save-type", true}, {"force", false}};
 
 struct Words {
-  std::string slot;
+  SaveRequest request;
   std::string file;  // OUTFILE ("" for the default) or INFILE
   bool force = false;
-  std::string save_type;  // n64: "" finds it
 };
-
-const std::vector<SaveShape>* slot_shapes(const std::string& slot) {
-  if (slot == "n64") return &n64_save_shapes();
-  return nullptr;
-}
 
 // Everything the words say, checked; false with a message on standard error.
 bool parse(const std::vector<std::string>& args, bool restore, Words& w) {
   JobWords words;
   if (!split_job_words(args, kOptions, words)) return false;
-  const char* usage = restore ? "usage: restore-save SLOT INFILE [--save-type TYPE]"
-                              : "usage: backup-save SLOT [OUTFILE] [--save-type TYPE] [--force]";
+  const char* job = restore ? "restore-save" : "backup-save";
   if (words.positional.empty() || words.positional.size() > 2 ||
       (restore && words.positional.size() != 2)) {
-    runner_error("%s (SLOT: n64)", usage);
+    runner_error("usage: %s (SLOT: %s)",
+                 restore ? "restore-save SLOT INFILE [--save-type TYPE]"
+                         : "backup-save SLOT [OUTFILE] [--save-type TYPE] [--force]",
+                 save_slot_names());
     return false;
   }
-  w.slot = words.positional[0];
-  if (!slot_shapes(w.slot)) {
-    runner_error("%s has no slot '%s' (n64)", restore ? "restore-save" : "backup-save",
-                 w.slot.c_str());
+  w.request.slot = words.positional[0];
+  if (!save_slot_known(w.request.slot)) {
+    runner_error("%s has no slot '%s' (%s)", job, w.request.slot.c_str(), save_slot_names());
     return false;
   }
   if (words.positional.size() == 2) w.file = words.positional[1];
@@ -61,12 +55,12 @@ bool parse(const std::vector<std::string>& args, bool restore, Words& w) {
     return false;
   }
   if (const std::string* type = words.value("save-type")) {
-    if (w.slot != "n64" || n64_save_type_named(*type) == N64SaveType::none) {
+    if (w.request.slot != "n64" || n64_save_type_named(*type) == N64SaveType::none) {
       runner_error("--save-type takes eeprom4k, eeprom16k, sram, sram96k or flash, for n64 "
                    "only; not '%s'", type->c_str());
       return false;
     }
-    w.save_type = *type;
+    w.request.save_type = *type;
   }
   if (!restore && !w.file.empty() && !w.force && file_size(w.file.c_str()) != 0) {
     runner_error("%s exists; nothing was read (--force replaces it)", w.file.c_str());
@@ -75,52 +69,33 @@ bool parse(const std::vector<std::string>& args, bool restore, Words& w) {
   return true;
 }
 
-// The input file of a restore, whose size (and padding, when the save type is named) must fit
+// The input file of a restore, whose size (and padding, when the save is named) must fit
 // before anything is sent.
 bool load_infile(const Words& w, std::vector<uint8_t>& data) {
   if (!runner_load_file(w.file, data, kInfileMax)) return false;
+  const std::vector<SaveShape> shapes = save_request_shapes(w.request);
   std::string why;
-  if (!w.save_type.empty()) {
-    const SaveShape& shape = n64_save_shapes()[static_cast<size_t>(
-        n64_save_type_named(w.save_type)) - 1];
-    const SaveFileMatch match = save_match_file(shape, data);
-    if (!match.accepted) {
-      runner_error("%s does not fit: %s; nothing was sent", w.file.c_str(), match.note.c_str());
-      return false;
-    }
+  if (shapes.size() == 1) {
+    const SaveFileMatch match = save_match_file(shapes[0], data);
+    if (match.accepted) return true;
+    why = match.note;
+  } else if (save_size_possible(shapes, data.size(), why)) {
     return true;
   }
-  if (!save_size_possible(*slot_shapes(w.slot), data.size(), why)) {
-    runner_error("%s does not fit: %s; nothing was sent", w.file.c_str(), why.c_str());
-    return false;
-  }
-  return true;
+  runner_error("%s does not fit: %s; nothing was sent", w.file.c_str(), why.c_str());
+  return false;
 }
 
-// The slot's save, found on the cartridge (or of the named type); false with a message.
-bool find_area(const Words& w, SaveArea& area, std::string& default_name) {
-  std::string error;
-  n64_identify();
-  N64SaveType type = n64_save_type_named(w.save_type);
-  const bool named = type != N64SaveType::none;
-  if (!named) {
-    const N64SaveFind find = n64_find_save();
-    if (!find.found) {
-      runner_error("%s; nothing was written", find.message.c_str());
-      return false;
-    }
-    type = find.type;
-    std::printf("Found %s\n", find.how.c_str());
-  }
-  if (!n64_save_area(type, !named, area, error)) {
-    runner_error("%s; nothing was written", error.c_str());
+// The save on the cartridge; false with a message.
+bool find(const Words& w, SaveFound& found) {
+  found = save_find(w.request);
+  if (!found.ok) {
+    runner_error("%s; nothing was written", found.message.c_str());
     return false;
   }
-  if (w.file.empty()) {
-    default_name = safe_file_name(n64_save_title(), "n64-save") + n64_save_extension(type);
-  }
-  std::printf("Save: %s %s%s\n", area.shape.text, area.place.c_str(),
-              named ? " (as --save-type names it)" : "");
+  if (!found.how.empty()) std::printf("Found %s\n", found.how.c_str());
+  std::printf("Save: %s %s%s\n", found.area.shape.text, found.area.place.c_str(),
+              found.how.empty() ? " (as named)" : "");
   return true;
 }
 
@@ -161,15 +136,18 @@ bool check_restore(const std::vector<std::string>& args) {
 int backup(const std::vector<std::string>& args) {
   Words w;
   if (!parse(args, false, w)) return kExitUsage;
-  SaveArea area;
-  std::string outfile;
-  if (!find_area(w, area, outfile)) return kExitFailed;
+  SaveFound found;
+  if (!find(w, found)) return kExitFailed;
+  const SaveArea& area = found.area;
+  std::string outfile = w.file;
   if (outfile.empty()) {
-    outfile = w.file;
-  } else if (!w.force && name_taken(outfile)) {
-    runner_error("%s exists; the save was not read (name another OUTFILE, or --force)",
-                 outfile.c_str());
-    return kExitUsage;
+    outfile = found.default_name();
+    if (!w.force && name_taken(outfile)) {
+      runner_error("%s exists; the save was not read (name another OUTFILE, or --force)",
+                   outfile.c_str());
+      if (area.finish) area.finish();
+      return kExitUsage;
+    }
   }
   auto bar = std::make_unique<RunnerProgress>("read", 2ull * area.shape.size);
   const SaveResult result =
@@ -187,9 +165,9 @@ int restore(const std::vector<std::string>& args) {
   Words w;
   std::vector<uint8_t> data;
   if (!parse(args, true, w) || !load_infile(w, data)) return kExitUsage;
-  SaveArea area;
-  std::string unused;
-  if (!find_area(w, area, unused)) return kExitFailed;
+  SaveFound found;
+  if (!find(w, found)) return kExitFailed;
+  const SaveArea& area = found.area;
   auto bar = std::make_unique<RunnerProgress>("restore", 4ull * area.shape.size);
   const SaveResult result =
       save_restore(area, data, w.file, timestamp(), name_taken,

@@ -15,9 +15,13 @@ backup_then_restore() {
   mkdir -p "$WORK/saved" "$WORK/run"
   mount_runner_device "$WORK/drive" --save "$WORK/old.bin" --save-dir "$WORK/saved" "$@"
 
-  run_tool "$WORK/run" backup-save "$SLOT" "game$ext"
+  # Named after the cartridge's title when no OUTFILE is given.
+  run_tool "$WORK/run" backup-save "$SLOT"
   expect_status 0
-  same_bytes "$WORK/run/game$ext" "$WORK/old.bin" "backup-save"
+  local named=("$WORK"/run/*"$ext")
+  [ "${#named[@]}" = 1 ] && [ -f "${named[0]}" ] || fail "no $ext file: $(ls -A "$WORK/run")"
+  same_bytes "${named[0]}" "$WORK/old.bin" "backup-save"
+  mv "${named[0]}" "$WORK/run/game$ext"
 
   # The edited copy: its first and last bytes changed.
   cp "$WORK/run/game$ext" "$WORK/new.bin"
