@@ -22,7 +22,7 @@ struct N64Header {
 
 // Reads the first kN64HeaderSize bytes of a .z64 image.
 N64Header n64_parse_header(const uint8_t* bytes);
-// Whether the first word looks like a retail header in .z64 order.
+// Whether the first word looks like a retail header in .z64 order (0x80371240).
 bool n64_header_plausible(const N64Header& header);
 
 // The byte orders N64 images are found in, told by the first word (0x80371240 as z64).
@@ -45,5 +45,6 @@ struct N64CrcCheck {
   bool matched = false;   // some chip's pair equals the header's
   N64BootChip chip{};     // the first that did
 };
-// Tries every chip against the header's pair.
+// Tries every chip against the header's pair; not matched when the image is shorter than
+// kN64CrcEnd. 6101 and 6102 make the same pair, so a match of theirs names 6102.
 N64CrcCheck n64_check_crc(const uint8_t* image, uint32_t size, const N64Header& header);
