@@ -9,11 +9,17 @@
 #include "cartridge/dump.h"
 #include "cartridge/io_check.h"
 #include "cartridge/nes_banks.h"
+#include "cartridge/read_vote.h"
 #include "nes/nes_family.h"
 #include "platform/hash.h"
 #include "platform/print.h"
 
 namespace {
+
+constexpr const char* kUnstable = "reading the ";
+constexpr const char* kAdvice = " to find their size failed: a byte did not read the same "
+                                "twice, or the device did not answer; nothing was written: "
+                                "clean the contacts and try again";
 
 // Reads `length` bytes of the image (PRG, then CHR) from `offset`, bank by bank.
 bool read_image(NesBanks& banks, uint64_t prg, uint64_t offset, uint8_t* out,
@@ -49,8 +55,9 @@ bool read_image(NesBanks& banks, uint64_t prg, uint64_t offset, uint8_t* out,
   return true;
 }
 
-// The size of one memory: every bank up to the most the board reaches, read once, and the
-// smallest power-of-two count of banks that the rest repeats. False when a read failed.
+// The size of one memory: every bank up to the most the board reaches, and the smallest
+// power-of-two count of banks that the rest repeats. False when a read failed or a bank did
+// not read the same twice.
 bool size_by_repetition(NesBanks& banks, bool chr, uint32_t most, uint64_t& size) {
   const uint32_t unit = chr ? kNesChrBank : kNesPrgBank;
   uint32_t count = most / unit;
@@ -63,8 +70,16 @@ bool size_by_repetition(NesBanks& banks, bool chr, uint32_t most, uint64_t& size
       count = b;
       break;
     }
-    // CHR banks are read as an image with no PRG in front.
-    if (!read_image(banks, chr ? 0 : most, uint64_t{b} * unit, bank.data(), unit)) return false;
+    // CHR banks are read as an image with no PRG in front; each until it settles, since a
+    // wrong byte would hide where the banks repeat.
+    const uint64_t prg = chr ? 0 : most;
+    if (!read_settled(
+            [&banks, prg](uint64_t at, uint8_t* out, uint32_t n) {
+              return read_image(banks, prg, at, out, n);
+            },
+            uint64_t{b} * unit, bank.data(), unit)) {
+      return false;
+    }
     crcs[b] = plat_crc32(0, bank.data(), unit);
   }
   if (count == 0) return false;
@@ -89,7 +104,9 @@ DumpResult dump_nes(const DumpRequest& request) {
 
   uint64_t prg = request.prg;
   if (!request.prg_given && !size_by_repetition(*banks, false, kind->prg_max, prg)) {
-    return dump_stop(DumpStatus::failed, "reading the PRG banks failed: " + banks->error());
+    return dump_stop(DumpStatus::failed, banks->error().empty()
+                                             ? kUnstable + std::string("PRG banks") + kAdvice
+                                             : "reading the PRG banks failed: " + banks->error());
   }
   uint64_t chr = request.chr;
   bool chr_ram = false;
@@ -98,7 +115,9 @@ DumpResult dump_nes(const DumpRequest& request) {
       return dump_stop(DumpStatus::failed, "testing the CHR memory failed: " + banks->error());
     }
     if (!chr_ram && !size_by_repetition(*banks, true, kind->chr_max, chr)) {
-      return dump_stop(DumpStatus::failed, "reading the CHR banks failed: " + banks->error());
+      return dump_stop(DumpStatus::failed, banks->error().empty()
+                                               ? kUnstable + std::string("CHR banks") + kAdvice
+                                               : "reading the CHR banks failed: " + banks->error());
     }
     if (chr_ram) chr = 0;
   }

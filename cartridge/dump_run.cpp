@@ -58,6 +58,22 @@ std::string name_offsets(const std::vector<uint64_t>& offsets, const DumpPlan& p
   return text;
 }
 
+// A shorter image that the cartridge mirrors up to the size it was read at: taken unless a
+// known-good list knows the longer one. False when the output could not be read or cut.
+bool take_shorter(const DumpRequest& request, const DumpPlan& plan, ImageVerifier& v) {
+  if (!plan.shorter) return true;
+  const uint64_t shorter = plan.shorter(v);
+  if (shorter == 0 || shorter >= v.size()) return true;
+  const uint64_t full = v.size();
+  const bool full_listed = dat_lookup(request.dat, v, full) != nullptr;
+  if (!v.rehash(shorter)) return false;
+  const bool short_listed = dat_lookup(request.dat, v, shorter) != nullptr;
+  if (full_listed && !short_listed) return v.rehash(full);
+  if (!v.shrink(shorter)) return false;
+  print_message("ROM size: %s (%s)\n", dump_size_text(shorter).c_str(), plan.shorter_note.c_str());
+  return true;
+}
+
 bool refuses_existing(const DumpRequest& request, const std::string& name, DumpResult& result) {
   if (request.force || !plat_file_exists(name.c_str())) return false;
   result = dump_stop(DumpStatus::refused,
@@ -113,25 +129,9 @@ DumpResult run_dump(const DumpRequest& request, DumpPlan& plan) {
                                              "was written");
   }
 
-  // A shorter image that the cartridge mirrors up to the size it was read at: taken unless a
-  // known-good list knows the longer one.
-  if (plan.shorter) {
-    const uint64_t shorter = plan.shorter(v);
-    if (shorter != 0 && shorter < v.size()) {
-      const uint64_t full = v.size();
-      const bool full_listed = dat_lookup(request.dat, v, full) != nullptr;
-      if (!v.rehash(shorter)) return dump_stop(DumpStatus::failed, "could not read back " + name);
-      const bool short_listed = dat_lookup(request.dat, v, shorter) != nullptr;
-      if (full_listed && !short_listed) {
-        if (!v.rehash(full)) return dump_stop(DumpStatus::failed, "could not read back " + name);
-      } else {
-        if (!v.shrink(shorter)) return dump_stop(DumpStatus::failed, "could not cut " + name);
-        print_message("ROM size: %s (%s)\n", dump_size_text(shorter).c_str(),
-                      plan.shorter_note.c_str());
-      }
-    }
+  if (!take_shorter(request, plan, v)) {
+    return dump_stop(DumpStatus::failed, "could not read back or cut " + name);
   }
-
   const DatRom* listed = dat_lookup(request.dat, v, v.size());
   CheckVerdict verdict = plan.verdict ? plan.verdict() : CheckVerdict{};
   if (verdict.nonsense && !listed) return dump_stop(DumpStatus::failed, verdict.line);
@@ -159,7 +159,10 @@ DumpResult run_dump(const DumpRequest& request, DumpPlan& plan) {
       print_message("Second read: %" PRIu64 " bytes in %u places read differently; each was "
                     "read again until the reads agreed\n",
                     pass.bytes_corrected, pass.units_reread);
-      if (!v.rehash(v.size())) return dump_stop(DumpStatus::failed, "could not read back " + name);
+      // The corrected bytes may show the mirror that the first read's wrong ones hid.
+      if (!v.rehash(v.size()) || !take_shorter(request, plan, v)) {
+        return dump_stop(DumpStatus::failed, "could not read back " + name);
+      }
       listed = dat_lookup(request.dat, v, v.size());
       verdict = plan.verdict ? plan.verdict() : CheckVerdict{};
     } else if (pass.units_reread != 0) {

@@ -1,5 +1,6 @@
 // The SFC dump: the header found among the three places retail maps put it, the ROM read in its
 // map's order into a flat .sfc image, and the internal checksum, which covers the whole ROM.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -24,39 +25,53 @@ struct UnitSums {
   uint64_t size = 0;
 };
 
-// The internal checksum over `size` bytes: the part past the largest power of two is counted
-// repeated until it fills that power again (whole units: sizes are whole 32 KiB).
-uint16_t checksum_of(const UnitSums& s) {
-  const uint64_t units = s.size / kDumpUnit;
-  const uint64_t low = largest_power_of_two(s.size) / kDumpUnit;
+uint64_t ceil_power_of_two(uint64_t size) {
+  uint64_t p = 1;
+  while (p < size) p *= 2;
+  return p;
+}
+
+// The sum of units [first, first + count) as the internal checksum counts a ROM of that many
+// units: the largest power of two of them, then the rest (itself counted the same way)
+// repeated until that power is filled again (3 MiB: the first 2 MiB, then the last 1 MiB
+// twice).
+uint64_t mirrored_units(const UnitSums& s, uint64_t first, uint64_t count) {
+  if (count == 0) return 0;
+  const uint64_t head = largest_power_of_two(count);
   uint64_t sum = 0;
-  for (uint64_t u = 0; u < low && u < s.sums.size(); ++u) sum += s.sums[u];
-  const uint64_t rest = units - low;
-  for (uint64_t k = 0; rest != 0 && k < low; ++k) {
-    const uint64_t u = low + k % rest;
-    if (u < s.sums.size()) sum += s.sums[u];
-  }
-  return static_cast<uint16_t>(sum & 0xFFFF);
+  for (uint64_t u = first; u < first + head && u < s.sums.size(); ++u) sum += s.sums[u];
+  if (head == count) return sum;
+  const uint64_t rest = count - head;
+  return sum + head / ceil_power_of_two(rest) * mirrored_units(s, first + head, rest);
+}
+
+// The internal checksum over the image's whole units (SFC ROMs come in whole 32 KiB units).
+uint16_t checksum_of(const UnitSums& s) {
+  return static_cast<uint16_t>(mirrored_units(s, 0, s.size / kDumpUnit) & 0xFFFF);
 }
 
 // A ROM whose size is no power of two sits on a board of the next power, the part past the
 // largest power mirrored up to it: the bus image's top half repeats with the remainder's
 // period. Padding (a top half of one blank byte) is not taken for a mirror.
-uint64_t mirrored_size(const ImageVerifier& v) {
+// `reach`: where the map's bus stops showing ROM (ExHiROM loses its last 128 KiB to the
+// console's RAM banks).
+uint64_t mirrored_size(const ImageVerifier& v, uint64_t reach) {
   const uint64_t size = v.size();
   const std::vector<uint32_t>& crcs = v.unit_crcs();
   if (size != largest_power_of_two(size) || size < 2 * kDumpUnit) return 0;
   const uint64_t half = size / 2 / kDumpUnit;
+  const uint64_t end = std::min(size, reach) / kDumpUnit;
+  if (end <= half) return 0;
   std::vector<uint8_t> blank(kDumpUnit, 0x00);
   const uint32_t zeros = plat_crc32(0, blank.data(), blank.size());
   std::fill(blank.begin(), blank.end(), 0xFF);
   const uint32_t ones = plat_crc32(0, blank.data(), blank.size());
   bool padding = true;
-  for (uint64_t u = half; u < 2 * half; ++u) padding = padding && (crcs[u] == zeros || crcs[u] == ones);
+  for (uint64_t u = half; u < end; ++u) padding = padding && (crcs[u] == zeros || crcs[u] == ones);
   if (padding) return 0;
   for (uint64_t period = 1; period < half; period *= 2) {
     bool repeats = true;
-    for (uint64_t u = half + period; u < 2 * half && repeats; ++u) {
+    for (uint64_t u = half + period; u < end && repeats; ++u) {
       repeats = crcs[u] == crcs[u - period];
     }
     if (repeats) return (half + period) * kDumpUnit;
@@ -166,7 +181,9 @@ DumpResult dump_sfc(const DumpRequest& request) {
     return std::string(text);
   };
   if (request.size == 0) {
-    plan.shorter = mirrored_size;
+    // $7E-$7F hold the console's RAM, not ExHiROM's last 128 KiB.
+    const uint64_t reach = map == SfcMap::exhirom ? 0x7E0000 : size;
+    plan.shorter = [reach](const ImageVerifier& v) { return mirrored_size(v, reach); };
     plan.shorter_note = "its last part is mirrored up to the header's size";
   }
   return run_dump(request, plan);
