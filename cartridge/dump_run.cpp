@@ -6,10 +6,14 @@
 
 #include "cartridge/dump.h"
 #include "formats/file_name.h"
+#include "link/link_state.h"
 #include "platform/files.h"
 #include "platform/print.h"
 
 namespace {
+
+constexpr const char* kLost = "the device did not take every command or did not answer every "
+                             "read; nothing was written";
 
 // Offsets listed by name when bytes never read the same twice; the rest are counted.
 constexpr size_t kNamedRanges = 8;
@@ -104,6 +108,9 @@ DumpResult dump_stop(DumpStatus status, std::string message) {
 
 DumpResult run_dump(const DumpRequest& request, DumpPlan& plan) {
   DumpResult result;
+  // The slot's identity set how it is read: an identity that went missing leaves nothing to
+  // trust.
+  if (g_link.io_failed) return dump_stop(DumpStatus::failed, kLost);
   // The name is settled now unless the DAT is to give it; the file is written under a
   // temporary name beside it until the end either way.
   std::string name = request.outfile;
@@ -209,6 +216,8 @@ DumpResult run_dump(const DumpRequest& request, DumpPlan& plan) {
     result.message = "the dump was not verified: nothing covering the whole image confirms it "
                      "and --passes 1 ruled out a second read";
   }
+  // Whatever the reads settled, a command or an answer lost on the way spoils all of it.
+  if (g_link.io_failed) return dump_stop(DumpStatus::failed, kLost);
   if (!output.commit(name)) {
     return dump_stop(DumpStatus::failed, "could not save " + name +
                                              " (is the folder writable and not full?); an "
