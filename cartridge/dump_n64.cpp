@@ -42,16 +42,38 @@ bool uniform(const uint8_t* sample, uint32_t length) {
   return std::all_of(sample, sample + length, [&](uint8_t b) { return b == sample[0]; });
 }
 
+bool stopped(uint32_t offset, const uint8_t* start, const uint8_t* sample) {
+  return open_bus(kN64RomBase + offset, sample, kProbe) ||
+         (!uniform(start, kProbe) && std::memcmp(start, sample, kProbe) == 0);
+}
+
+// Whether the image has stopped at `offset`, from reads that settled.
+bool settled_stop(uint32_t offset, const uint8_t* start, bool& stop) {
+  uint8_t sample[kProbe];
+  if (!read_settled(read_n64, kN64RomBase + offset, sample, kProbe)) return false;
+  stop = stopped(offset, start, sample);
+  return true;
+}
+
 // The first whole MiB at which the image has stopped: the open-bus pattern, or the image's
-// start again (a mirror). 64 MiB when it never stops. False when a probe did not settle.
+// start again (a mirror). 64 MiB when it never stops. Each MiB is looked at once; where the
+// image seems to stop, that MiB and the ones before it are read until they settle, since one
+// wrong byte can hide a stop but never make one. False when a read failed or did not settle.
 bool find_size(uint32_t& size) {
   uint8_t start[kProbe], sample[kProbe];
   if (!read_settled(read_n64, kN64RomBase, start, kProbe)) return false;
   for (size = kMiB; size < kN64RomMax; size += kMiB) {
-    const uint32_t address = kN64RomBase + size;
-    if (!read_settled(read_n64, address, sample, kProbe)) return false;
-    if (open_bus(address, sample, kProbe)) return true;
-    if (!uniform(start, kProbe) && std::memcmp(start, sample, kProbe) == 0) return true;
+    if (!read_n64(kN64RomBase + size, sample, kProbe)) return false;
+    if (!stopped(size, start, sample)) continue;
+    bool stop = false;
+    if (!settled_stop(size, start, stop)) return false;
+    if (!stop) continue;
+    while (size > kMiB) {
+      if (!settled_stop(size - kMiB, start, stop)) return false;
+      if (!stop) break;
+      size -= kMiB;
+    }
+    return true;
   }
   return true;
 }

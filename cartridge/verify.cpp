@@ -71,9 +71,19 @@ uint32_t piece(uint64_t offset, uint64_t end, uint32_t most) {
 
 }  // namespace
 
+uint32_t dump_block_size(uint64_t image_size) {
+  uint64_t block = kDumpBlockMin;
+  while (block < kDumpBlockMax && block * 16 < image_size) block *= 2;
+  return static_cast<uint32_t>(block);
+}
+
 ImageVerifier::ImageVerifier(SpanReader read, uint64_t size, ImageOutput& output,
                              std::vector<uint8_t> prefix)
-    : read_(std::move(read)), size_(size), output_(output), prefix_(std::move(prefix)) {}
+    : read_(std::move(read)),
+      size_(size),
+      output_(output),
+      prefix_(std::move(prefix)),
+      block_(dump_block_size(size)) {}
 
 bool ImageVerifier::begin_hashes() {
   if (!plat_hash_begin(image_hash_)) return false;
@@ -109,7 +119,7 @@ bool ImageVerifier::first_pass() {
   write_failed_ = false;
   unit_crcs_.assign((size_ + kDumpUnit - 1) / kDumpUnit, 0);
   AlignedBuffer buffers[2];
-  const auto block = static_cast<size_t>(std::min<uint64_t>(kDumpBlock, size_));
+  const auto block = static_cast<size_t>(std::min<uint64_t>(block_, size_));
   if (!buffers[0].allocate(block) || !buffers[1].allocate(block)) return false;
   if (!prefix_.empty() &&
       !output_.write(0, prefix_.data(), static_cast<uint32_t>(prefix_.size()))) {
@@ -139,7 +149,7 @@ bool ImageVerifier::first_pass() {
 
   int next = 0;
   for (uint64_t offset = 0; offset < size_;) {
-    const uint32_t length = piece(offset, size_, kDumpBlock);
+    const uint32_t length = piece(offset, size_, block_);
     uint8_t* data = buffers[next].data();
     if (!read_(offset, data, length)) {
       failed_at_ = offset;
@@ -210,12 +220,12 @@ bool ImageVerifier::settle_unit(uint64_t unit_offset, uint32_t length, const uin
 SecondPass ImageVerifier::second_pass() {
   SecondPass result;
   AlignedBuffer buffer;
-  if (!buffer.allocate(static_cast<size_t>(std::min<uint64_t>(kDumpBlock, size_)))) {
+  if (!buffer.allocate(static_cast<size_t>(std::min<uint64_t>(block_, size_)))) {
     result.read_failed = true;
     return result;
   }
   for (uint64_t offset = 0; offset < size_;) {
-    const uint32_t length = piece(offset, size_, kDumpBlock);
+    const uint32_t length = piece(offset, size_, block_);
     if (!read_(offset, buffer.data(), length)) {
       result.read_failed = true;
       result.failed_at = offset;
@@ -235,10 +245,10 @@ SecondPass ImageVerifier::second_pass() {
 
 bool ImageVerifier::rehash(uint64_t size) {
   AlignedBuffer buffer;
-  if (size > size_ || !buffer.allocate(kDumpBlock) || !begin_hashes()) return false;
+  if (size > size_ || !buffer.allocate(block_) || !begin_hashes()) return false;
   bool ok = true;
   for (uint64_t offset = 0; offset < size && ok;) {
-    const uint32_t length = piece(offset, size, kDumpBlock);
+    const uint32_t length = piece(offset, size, block_);
     ok = output_.read(prefix_.size() + offset, buffer.data(), length);
     if (!ok) break;
     plat_hash_update(image_hash_, buffer.data(), length);

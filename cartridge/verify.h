@@ -13,9 +13,13 @@
 #include "cartridge/read_vote.h"
 #include "platform/hash.h"
 
-// Bytes read per reader call, and the unit whose CRC-32 the second pass compares.
-inline constexpr uint32_t kDumpBlock = 0x40000;
+// Bytes read per reader call: about a sixteenth of the image, so that the hashing of the last
+// block (which no read overlaps) stays small beside the whole, within these bounds (fewer,
+// larger reads cost less per byte). The unit is what the second pass compares by CRC-32.
+inline constexpr uint32_t kDumpBlockMin = 0x10000;
+inline constexpr uint32_t kDumpBlockMax = 0x100000;
 inline constexpr uint32_t kDumpUnit = 0x8000;
+uint32_t dump_block_size(uint64_t image_size);
 // Re-reads cover whole kilobytes: windows on the bus are read in whole kilobytes.
 inline constexpr uint32_t kDumpRereadAlign = 1024;
 
@@ -96,4 +100,5 @@ class ImageVerifier {
   std::vector<uint32_t> unit_crcs_;
   uint64_t failed_at_ = 0;
   bool write_failed_ = false;
+  uint32_t block_;
 };
