@@ -1,7 +1,8 @@
 // The virtual device's packet decoder, the model every test trusts: fuzzed command files into
 // a device holding each kind of cartridge, then its reply file and window read back. Input: one
 // byte of settings (cartridge kind, firmware, whether to frame the packets with a good marker
-// and CRC so that they reach the decoders), one byte choosing the file name, then the file.
+// and CRC so that they reach the decoders), one byte choosing the file name (and bit 6 the
+// upper half of the kinds), then the file.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -40,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (settings & 0x20) config.key_source = vdev::KeySource::request;
   vdev::Device device(config);
   const auto& kinds = vdev::cartridge_kinds();
-  const auto& kind = kinds[(settings & 0x1F) % kinds.size()];
+  // Five bits of the settings and one of the name byte: room for 64 kinds.
+  const auto& kind = kinds[((settings & 0x1Fu) | ((name_choice & 0x40u) >> 1)) % kinds.size()];
   std::string error;
   if (!kind.build(device, {}, error)) std::abort();  // every kind builds with its defaults
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building cartlink and running its tests need: the native
 # tool chain and GoogleTest, mingw-w64 for cartlink.exe, libfuse3 and fuse3 for cartlink-virtual,
-# wine64 to run cartlink.exe, hidapi for the HID link, clang with libFuzzer and clang-tidy for the
+# wine64 to run cartlink.exe, hidapi for the HID link, zlib and nettle for the image hashes and
+# expat for known-good lists (XML), clang with libFuzzer and clang-tidy for the
 # fuzz targets and the static checks, Google Benchmark for bench/. Does nothing when all are
 # installed.
 set -euo pipefail
@@ -13,6 +14,7 @@ packages=(
   libfuse3-dev fuse3
   wine64
   libhidapi-dev
+  zlib1g-dev nettle-dev libexpat1-dev
   clang clang-tidy libfuzzer-14-dev libclang-rt-14-dev
   libbenchmark-dev
   procps diffutils

@@ -15,6 +15,8 @@ namespace vdev {
 bool build_f90(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_n64(Device& device, const CartridgeOptions& options, std::string& error);
 const std::vector<CartridgeOption>& n64_option_list();
+bool build_n64_rom(Device& device, const CartridgeOptions& options, std::string& error);
+const std::vector<CartridgeOption>& n64_rom_option_list();
 bool build_prg_flash_7000_pair(Device&, const CartridgeOptions&, std::string&);
 bool build_prg_flash_5116_window(Device&, const CartridgeOptions&, std::string&);
 bool build_prg_flash_8000_bank(Device&, const CartridgeOptions&, std::string&);
@@ -40,6 +42,19 @@ bool build_fam7(Device& device, const CartridgeOptions& options, std::string& er
 bool build_fam3(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_sfc(Device& device, const CartridgeOptions& options, std::string& error);
 bool build_wsc(Device& device, const CartridgeOptions& options, std::string& error);
+// Retail cartridges (sfc_rom_cart.cpp, wsc_rom_cart.cpp, nes_rom_cartridges.cpp).
+bool build_sfc_lorom(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_sfc_hirom(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_sfc_exhirom(Device& device, const CartridgeOptions& options, std::string& error);
+const std::vector<CartridgeOption>& sfc_rom_option_list();
+bool build_wsc_rom(Device& device, const CartridgeOptions& options, std::string& error);
+const std::vector<CartridgeOption>& wsc_rom_option_list();
+bool build_nes_nrom(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_nes_mmc1(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_nes_uxrom(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_nes_cnrom(Device& device, const CartridgeOptions& options, std::string& error);
+bool build_nes_mmc3(Device& device, const CartridgeOptions& options, std::string& error);
+const std::vector<CartridgeOption>& nes_rom_option_list(bool work_ram);
 
 namespace {
 
@@ -68,6 +83,10 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
       {"n64", "N64 cartridge: 64 MiB flash in the ROM window at 0x10000000 (DUMP.ROM), 2 KiB "
               "paged save memory, 128 KiB probed save memory",
        n64_option_list(), build_n64},
+      {"n64-rom", "retail N64 cartridge: mask ROM at 0x10000000 (DUMP.ROM, .z64 order), mirrored "
+                  "or open bus past its end; EEPROM save behind the probed memory, SRAM or flash "
+                  "save at 0x08000000",
+       n64_rom_option_list(), build_n64_rom},
       {"prg-flash-7000-pair", "PRG flash, 32 KiB banks by $7000 (128 KiB chip)",
        flash_options(false), build_prg_flash_7000_pair},
       {"prg-flash-5116-window", "PRG flash, 8 KiB banks by $5114-$5117 (2 MiB chip); CHR flash "
@@ -146,6 +165,31 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
        join_options({{"rom", "FILE", "the game image in the flash from 0 (default: a pattern)"}},
                     flash_chip_option_list()),
        build_wsc},
+      // Retail cartridges: mask ROM wired as the boards wire it, with their saves.
+      {"sfc-lorom", "SFC LoROM board: ROM offset o at bank o/32K, $8000-$FFFF, banks $00-$7D "
+                    "and $80-$FF; battery RAM at $70-$7D:0000-7FFF; open bus 0xFF elsewhere",
+       sfc_rom_option_list(), build_sfc_lorom},
+      {"sfc-hirom", "SFC HiROM board: ROM at $C0-$FF and $40-$7D, upper halves at $00-$3F and "
+                    "$80-$BF; battery RAM at $20-$3F:6000-7FFF (8K per bank)",
+       sfc_rom_option_list(), build_sfc_hirom},
+      {"sfc-exhirom", "SFC ExHiROM board: the ROM's first 4 MiB at $C0-$FF, the rest at "
+                      "$40-$7D; battery RAM at $20-$3F:6000-7FFF",
+       sfc_rom_option_list(), build_sfc_exhirom},
+      {"wsc-rom", "WonderSwan cartridge: ROM (at most 1 MiB) ending at 0xFFFFF and repeating "
+                  "below, SRAM at 0x10000-0x1FFFF; an EEPROM save is kept but not on the bus",
+       wsc_rom_option_list(), build_wsc_rom},
+      {"nes-nrom", "NES NROM: 16/32K PRG at $8000, 8K CHR", nes_rom_option_list(false),
+       build_nes_nrom},
+      {"nes-mmc1", "NES SxROM (MMC1): serial register, PRG modes, 4K/8K CHR, 8K work RAM "
+                   "enabled by PRG register bit 4 = 0", nes_rom_option_list(true),
+       build_nes_mmc1},
+      {"nes-uxrom", "NES UxROM: 16K PRG bank at $8000 (bus conflicts), last bank at $C000",
+       nes_rom_option_list(false), build_nes_uxrom},
+      {"nes-cnrom", "NES CNROM: 8K CHR bank by a write to $8000-$FFFF (bus conflicts)",
+       nes_rom_option_list(false), build_nes_cnrom},
+      {"nes-mmc3", "NES TxROM (MMC3): R0-R7, PRG mode, CHR inversion, 8K work RAM behind "
+                   "$A001 (enable bit 7, write protect bit 6)", nes_rom_option_list(true),
+       build_nes_mmc3},
       {"none", "an empty slot", {}, build_none},
   };
   return kinds;

@@ -1,8 +1,7 @@
-// A virtual N64 cartridge for the device's N64 slot (command family 16): a 16-bit flash chip
-// in the cartridge ROM window at 0x10000000, a paged save memory behind sub-commands 8 and 9,
-// and a probed save memory behind sub-commands 10 to 15. The N64 bus is big-endian: the byte
-// at an even address is the high byte of its word, and "DUMP.ROM" shows the window in that
-// order (a .z64 image).
+// A virtual N64 flash cartridge for the device's N64 slot (command family 16): a 16-bit flash
+// chip in the cartridge ROM window at 0x10000000, a paged save memory behind sub-commands 8
+// and 9, and a probed save memory behind sub-commands 10 to 15. "DUMP.ROM" shows the window in
+// the bus's big-endian order (a .z64 image).
 #pragma once
 #include <array>
 #include <cstdint>
@@ -11,7 +10,7 @@
 
 #include "virtual_device/cartridges.h"
 #include "virtual_device/flash_chip.h"
-#include "virtual_device/slot.h"
+#include "virtual_device/n64_slot.h"
 
 namespace vdev {
 
@@ -37,57 +36,34 @@ struct N64CartConfig {
 // the window, so a read from the wrong place shows.
 uint8_t n64_pattern_byte(uint32_t offset);
 
-class N64Cart : public Cartridge {
+class N64Cart : public N64SlotCartridge {
  public:
-  static constexpr uint64_t kWindowSize = 0x4000000;
-
   explicit N64Cart(N64CartConfig config = {});
 
-  bool takes(uint8_t family) const override;
-  void carry_out(const uint8_t* packet, SlotHost& host) override;
-  uint64_t dump_size() const override { return kWindowSize; }
   void dump(uint64_t offset, uint8_t* out, uint32_t count) override;
   void tick() override { flash_.tick(); }
   // "N64_ROM" (the window as .z64, refreshed on each call), "N64_PAGES" and "N64_SAVE".
   std::vector<NamedMemory> memories() override;
 
-  // For tests: the parts and what the host last told the cartridge.
+  // For tests: the parts.
   FlashChip& flash() { return flash_; }
   // The ROM byte at a window offset, as "DUMP.ROM" shows it.
   uint8_t rom_byte(uint32_t offset) const;
   std::vector<uint8_t>& page_memory() { return pages_; }
   std::vector<uint8_t>& save_memory() { return save_; }
-  uint32_t address_register() const { return address_register_; }
-  uint32_t read_starts() const { return read_starts_; }
-  uint32_t write_starts() const { return write_starts_; }
-  uint32_t refused_packets() const { return refused_; }
 
  private:
-  // How the device's firmware treats the slot, from its identity text.
-  struct Dialect {
-    bool ciphered;   // sub-commands 5 and 7 arrive exchanged and enciphered
-    bool addressed;  // sub-commands 8 and 9 in the addressed formats
-    uint32_t read_max;  // most bytes one bus read (sub-command 3) answers
-  };
-  static Dialect dialect(const SlotHost& host);
-
-  uint16_t bus_read_word(uint32_t address);
-  void bus_write_word(uint32_t address, uint16_t value);
-  void bus_read(uint32_t address, uint8_t* out, uint32_t count);
-  void bus_write(uint32_t address, const uint8_t* data, uint32_t count);
-  void program(uint32_t address, const uint8_t* packet, uint32_t max, SlotHost& host);
-  void page_command(const uint8_t* packet, SlotHost& host);
-  void save_command(const uint8_t* packet, SlotHost& host);
+  uint16_t bus_read_word(uint32_t address) override;
+  void bus_write_word(uint32_t address, uint16_t value) override;
+  void program_word(uint32_t address, uint16_t value) override;
+  std::vector<uint8_t>& paged_memory() override { return pages_; }
+  ProbedMemory probed_memory() override;
 
   N64CartConfig config_;
   FlashChip flash_;
   std::vector<uint8_t> pages_;
   std::vector<uint8_t> save_;
   std::vector<uint8_t> rom_image_;  // filled by memories()
-  uint32_t address_register_ = 0;
-  uint32_t read_starts_ = 0;
-  uint32_t write_starts_ = 0;
-  uint32_t refused_ = 0;
 };
 
 bool build_n64(Device& device, const CartridgeOptions& options, std::string& error);

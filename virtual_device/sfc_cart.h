@@ -8,7 +8,7 @@
 
 #include "virtual_device/device.h"
 #include "virtual_device/flash_chip.h"
-#include "virtual_device/slot.h"
+#include "virtual_device/sfc_slot.h"
 
 namespace vdev {
 
@@ -19,46 +19,30 @@ struct SfcCartConfig {
   uint32_t ram_size = 0x8000;
 };
 
-class SfcCartridge : public Cartridge {
+class SfcCartridge : public SfcSlotCartridge {
  public:
   static constexpr uint32_t kFlashEnd = 0x800000;  // the flash decodes the lower half
   static constexpr uint32_t kRamBase = 0xF00000;
-  static constexpr uint32_t kHalf = 0x800000;
-  // From this firmware on "DUMP.ROM" is the whole bus; below it the half that sub-command 4
-  // chose.
-  static constexpr uint32_t kWholeWindowFirmware = 320;
 
-  // The device's config gives the firmware (from its identity text) that shapes "DUMP.ROM".
   SfcCartridge(const DeviceConfig& device, SfcCartConfig config);
 
-  bool takes(uint8_t family) const override;
-  void carry_out(const uint8_t* packet, SlotHost& host) override;
-  uint64_t dump_size() const override;
-  void dump(uint64_t offset, uint8_t* out, uint32_t count) override;
   void tick() override { flash_.tick(); }
   std::vector<NamedMemory> memories() override;
 
   FlashChip& flash() { return flash_; }
   std::vector<uint8_t>& ram() { return ram_; }
-  bool upper_half() const { return upper_half_; }
-  // The firmware number the device works by: DeviceConfig::firmware, else the number of its
-  // SFC or GEN identity text, else 0.
-  uint32_t firmware() const;
 
   // The bus as the device drives it.
-  uint8_t read(uint32_t address);
+  uint8_t read(uint32_t address) override;
+  uint8_t window_read(uint32_t address) override { return peek(address); }
   uint8_t peek(uint32_t address) const;
-  void write(uint32_t address, uint8_t value);
+  void write(uint32_t address, uint8_t value) override;
   // A block write's byte: programmed into the flash (the chip's program cycles), stored in RAM.
-  void store(uint32_t address, uint8_t value);
+  void store(uint32_t address, uint8_t value) override;
 
  private:
-  void read_into_reply(uint32_t address, uint32_t length, SlotHost& host);
-
-  const DeviceConfig& device_;
   FlashChip flash_;
   std::vector<uint8_t> ram_;
-  bool upper_half_ = false;
 };
 
 }  // namespace vdev

@@ -9,7 +9,7 @@
 
 #include "virtual_device/device.h"
 #include "virtual_device/flash_chip.h"
-#include "virtual_device/slot.h"
+#include "virtual_device/wsc_slot.h"
 
 namespace vdev {
 
@@ -18,35 +18,27 @@ struct WscCartConfig {
   std::vector<uint8_t> rom;  // the game image in the flash from address 0; empty: a pattern
 };
 
-class WscCartridge : public Cartridge {
+class WscCartridge : public WscSlotCartridge {
  public:
-  static constexpr uint32_t kSpace = 0x100000;
-  // Identities that begin so belong to the board that takes protected writes in plain.
-  static constexpr const char* kPlainBoardPrefix = "WSC_HWRKA_FW4";
-
-  // The device's config gives the identity and key that decide how protected writes arrive.
   WscCartridge(const DeviceConfig& device, WscCartConfig config);
 
-  bool takes(uint8_t family) const override;
-  void carry_out(const uint8_t* packet, SlotHost& host) override;
-  uint64_t dump_size() const override { return kSpace; }
-  void dump(uint64_t offset, uint8_t* out, uint32_t count) override;
   void tick() override { flash_.tick(); }
   std::vector<NamedMemory> memories() override;
 
   FlashChip& flash() { return flash_; }
-  bool takes_plain() const;
 
-  uint8_t read(uint32_t address);
+  uint8_t read(uint32_t address) override;
+  uint8_t window_read(uint32_t address) override { return peek(address); }
   uint8_t peek(uint32_t address) const;
+  // Bus cycles reach the chip as word writes at the word offset, the command in the low byte;
+  // a byte write drives 0xFF in the other half.
+  void write_word(uint32_t address, uint16_t value) override;
+  void write_byte(uint32_t address, uint8_t value) override;
   // A block write's byte: programmed with the chip's program cycles, the other byte of its
   // word left as it is (programming 0xFF changes nothing).
-  void store(uint32_t address, uint8_t value);
+  void store(uint32_t address, uint8_t value) override;
 
  private:
-  void read_into_reply(uint32_t address, uint32_t length, uint32_t limit, SlotHost& host);
-
-  const DeviceConfig& device_;
   FlashChip flash_;
 };
 
