@@ -30,8 +30,8 @@ TEST_F(DumpTest, N64SizeIsFoundWhereTheImageStops) {
        {}, 12 * k1M, "(boot chip 6105)"},
       {"12 MiB mirrored: the start again at 12 MiB", "N64_Q3V6_FW400", 12 * k1M,
        N64BootChip::cic6103, "mirror", {}, 12 * k1M, "(boot chip 6103)"},
-      {"packet reads below firmware 320", "N64_HWRKB_FW319", 2 * k1M, N64BootChip::cic6101,
-       "open-bus", {}, 2 * k1M, "(boot chip 6101)"},
+      {"packet reads below firmware 320", "N64_HWRKB_FW319", 2 * k1M, N64BootChip::cic6106,
+       "open-bus", {}, 2 * k1M, "(boot chip 6106)"},
       {"a size given", "N64_HWRKB_FW320", 4 * k1M, N64BootChip::cic6102, "mirror",
        {"--size", "2M"}, 2 * k1M, "ROM size: 2 MiB (--size)"},
   };
