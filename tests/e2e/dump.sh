@@ -44,10 +44,14 @@ dump_sfc() {
 }
 
 dump_n64() {
-  built_in_rom n64-rom "$WORK/game.z64" --rom-size 8M
+  # 8 MiB of random bytes behind a retail first word and a title: the CRC pair matches no boot
+  # chip (a warning), and the size is where the cartridge mirrors the image.
+  { printf '\200\067\022\100'; head -c 28 /dev/urandom; printf 'RANDOM TEST IMAGE   '
+    head -c $((8388608 - 52)) /dev/urandom; } >"$WORK/game.z64"
   dump_and_compare n64-rom N64_HWRKB_FW320 "$WORK/game.z64" copy.z64 n64
-  grep -q '^CRC pair: .*boot chip 6102' "$WORK/out.txt" ||
-    fail "no boot chip named: $(cat "$WORK/out.txt")"
+  grep -q '^ROM size: 8 MiB$' "$WORK/out.txt" || fail "size not found: $(cat "$WORK/out.txt")"
+  grep -q '^CRC pair: warning: no boot chip variant matched' "$WORK/out.txt" ||
+    fail "no CRC verdict: $(cat "$WORK/out.txt")"
 }
 
 dump_nes_mmc1() {
