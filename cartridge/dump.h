@@ -71,7 +71,7 @@ struct DumpPlan {
   // Names where an image offset sits on the cartridge, for messages.
   std::function<std::string(uint64_t offset)> describe;
   // After the first read: a shorter size the image may really have (0: none).
-  std::function<uint64_t(const ImageVerifier&)> shorter;
+  std::function<uint64_t(ImageVerifier&)> shorter;
   std::string shorter_note;  // printed when the shorter size is taken
 };
 

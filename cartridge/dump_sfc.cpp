@@ -50,18 +50,35 @@ uint16_t checksum_of(const UnitSums& s) {
   return static_cast<uint16_t>(mirrored_units(s, 0, s.size / kDumpUnit) & 0xFFFF);
 }
 
+// The smallest power-of-two period, from `first`, with which units [half, end) repeat by
+// `same`; 0 when none below `half`.
+template <class Same>
+uint64_t repeat_period(uint64_t first, uint64_t half, uint64_t end, Same same) {
+  for (uint64_t period = first; period < half; period *= 2) {
+    bool repeats = true;
+    for (uint64_t u = half + period; u < end && repeats; ++u) repeats = same(u, u - period);
+    if (repeats) return period;
+  }
+  return 0;
+}
+
 // A ROM whose size is no power of two sits on a board of the next power, the part past the
 // largest power mirrored up to it: the bus image's top half repeats with the remainder's
-// period. Padding (a top half of one blank byte) is not taken for a mirror.
-// `reach`: where the map's bus stops showing ROM (ExHiROM loses its last 128 KiB to the
-// console's RAM banks).
-uint64_t mirrored_size(const ImageVerifier& v, uint64_t reach) {
+// period. Padding (a top half of one blank byte) is not taken for a mirror. The units' sums
+// rule most images out at no cost; their CRCs decide. `reach`: where the map's bus stops
+// showing ROM (ExHiROM loses its last 128 KiB to the console's RAM banks).
+uint64_t mirrored_size(ImageVerifier& v, const UnitSums& sums, uint64_t reach) {
   const uint64_t size = v.size();
-  const std::vector<uint32_t>& crcs = v.unit_crcs();
   if (size != largest_power_of_two(size) || size < 2 * kDumpUnit) return 0;
   const uint64_t half = size / 2 / kDumpUnit;
   const uint64_t end = std::min(size, reach) / kDumpUnit;
-  if (end <= half) return 0;
+  if (end <= half || sums.sums.size() < end) return 0;
+  const uint64_t by_sum = repeat_period(1, half, end, [&](uint64_t a, uint64_t b) {
+    return sums.sums[a] == sums.sums[b];
+  });
+  if (by_sum == 0) return 0;
+  const std::vector<uint32_t>& crcs = v.unit_crcs();
+  if (crcs.size() < end) return 0;
   std::vector<uint8_t> blank(kDumpUnit, 0x00);
   const uint32_t zeros = plat_crc32(0, blank.data(), blank.size());
   std::fill(blank.begin(), blank.end(), 0xFF);
@@ -69,14 +86,10 @@ uint64_t mirrored_size(const ImageVerifier& v, uint64_t reach) {
   bool padding = true;
   for (uint64_t u = half; u < end; ++u) padding = padding && (crcs[u] == zeros || crcs[u] == ones);
   if (padding) return 0;
-  for (uint64_t period = 1; period < half; period *= 2) {
-    bool repeats = true;
-    for (uint64_t u = half + period; u < end && repeats; ++u) {
-      repeats = crcs[u] == crcs[u - period];
-    }
-    if (repeats) return (half + period) * kDumpUnit;
-  }
-  return 0;
+  const uint64_t period = repeat_period(by_sum, half, end, [&](uint64_t a, uint64_t b) {
+    return crcs[a] == crcs[b];
+  });
+  return period == 0 ? 0 : (half + period) * kDumpUnit;
 }
 
 const char* map_title(SfcMap map) {
@@ -183,7 +196,7 @@ DumpResult dump_sfc(const DumpRequest& request) {
   if (request.size == 0) {
     // $7E-$7F hold the console's RAM, not ExHiROM's last 128 KiB.
     const uint64_t reach = map == SfcMap::exhirom ? 0x7E0000 : size;
-    plan.shorter = [reach](const ImageVerifier& v) { return mirrored_size(v, reach); };
+    plan.shorter = [reach, sums](ImageVerifier& v) { return mirrored_size(v, *sums, reach); };
     plan.shorter_note = "its last part is mirrored up to the header's size";
   }
   return run_dump(request, plan);

@@ -65,18 +65,30 @@ bool cart_sfc_read_rom(SfcMap map, uint64_t offset, uint8_t* out, uint32_t lengt
   });
 }
 
+namespace {
+// A header block as the window shows it: the whole kilobyte it ends, read until it settles (a
+// window read sends no command from level 320 on).
+bool sfc_header_block(SfcMap map, uint8_t* block) {
+  uint8_t kilobyte[kKilobyte] = {};
+  const uint32_t address = sfc_header_bus_address(map);
+  const uint32_t first = address / kKilobyte * kKilobyte;
+  if (!read_settled(
+          [](uint64_t a, uint8_t* o, uint32_t n) {
+            return cart_sfc_read(static_cast<uint32_t>(a), o, n);
+          },
+          first, kilobyte, kKilobyte)) {
+    return false;
+  }
+  std::copy(kilobyte + (address - first), kilobyte + (address - first) + kSfcHeaderBlock, block);
+  return true;
+}
+}  // namespace
+
 bool cart_sfc_detect(SfcDetection& out, uint8_t (*blocks)[kSfcHeaderBlock]) {
   uint8_t read[kSfcMapCount][kSfcHeaderBlock] = {};
   const uint8_t* places[kSfcMapCount];
   for (uint32_t i = 0; i < kSfcMapCount; ++i) {
-    const auto address = sfc_header_bus_address(static_cast<SfcMap>(i));
-    if (!read_settled(
-            [](uint64_t a, uint8_t* o, uint32_t n) {
-              return cart_sfc_read(static_cast<uint32_t>(a), o, n);
-            },
-            address, read[i], kSfcHeaderBlock)) {
-      return false;
-    }
+    if (!sfc_header_block(static_cast<SfcMap>(i), read[i])) return false;
     places[i] = read[i];
     if (blocks) std::copy(read[i], read[i] + kSfcHeaderBlock, blocks[i]);
   }
@@ -86,13 +98,7 @@ bool cart_sfc_detect(SfcDetection& out, uint8_t (*blocks)[kSfcHeaderBlock]) {
 
 bool cart_sfc_header_at(SfcMap map, SfcHeader& out) {
   uint8_t block[kSfcHeaderBlock] = {};
-  if (!read_settled(
-          [](uint64_t a, uint8_t* o, uint32_t n) {
-            return cart_sfc_read(static_cast<uint32_t>(a), o, n);
-          },
-          sfc_header_bus_address(map), block, kSfcHeaderBlock)) {
-    return false;
-  }
+  if (!sfc_header_block(map, block)) return false;
   out = sfc_parse_header(block);
   return true;
 }

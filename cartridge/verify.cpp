@@ -10,9 +10,11 @@
 namespace {
 
 // One task at a time beside the calling thread: the hashes of a block are computed while the
-// device delivers the next one, so a dump takes about as long as its reads. Only the block's
-// own bytes, the hash states and the slot's checker are touched there; every file and device
-// call stays on the calling thread.
+// device delivers the next one, so a dump takes about as long as its reads (two of these share
+// a block: SHA-1 on one, CRC-32 and the slot's checksum on the other, so that a device faster
+// than one core's hashing is not held up either). Only the block's own bytes, the hash states
+// and the slot's checker are touched there; every file and device call stays on the calling
+// thread.
 class BlockWorker {
  public:
   BlockWorker() : thread_([this] { loop(); }) {}
@@ -103,21 +105,40 @@ void ImageVerifier::end_hashes() {
   if (file_hash_.started) plat_hash_end(file_hash_, file_digest_.crc32, file_digest_.sha1);
 }
 
-void ImageVerifier::take_block(uint64_t offset, const uint8_t* data, uint32_t length) {
-  plat_hash_update(image_hash_, data, length);
-  if (!prefix_.empty()) plat_hash_update(file_hash_, data, length);
-  // Blocks are whole units but for the image's last.
-  for (uint32_t at = 0; at < length; at += kDumpUnit) {
-    const uint32_t n = std::min(kDumpUnit, length - at);
-    unit_crcs_[(offset + at) / kDumpUnit] = plat_crc32(0, data + at, n);
-  }
+void ImageVerifier::take_sha1(const uint8_t* data, uint32_t length) {
+  plat_hash_update_sha1(image_hash_, data, length);
+  if (!prefix_.empty()) plat_hash_update_sha1(file_hash_, data, length);
+}
+
+void ImageVerifier::take_sums(uint64_t offset, const uint8_t* data, uint32_t length) {
+  plat_hash_update_crc32(image_hash_, data, length);
+  if (!prefix_.empty()) plat_hash_update_crc32(file_hash_, data, length);
   if (checker_.add) checker_.add(offset, data, length);
+}
+
+const std::vector<uint32_t>& ImageVerifier::unit_crcs() {
+  if (!unit_crcs_.empty() || size_ == 0) return unit_crcs_;
+  // From the output file, where the first pass left its bytes: most dumps never need them, so
+  // the first pass does not spend its time on them.
+  std::vector<uint32_t> crcs;
+  AlignedBuffer buffer;
+  if (!buffer.allocate(block_)) return unit_crcs_;
+  for (uint64_t offset = 0; offset < size_;) {
+    const uint32_t length = piece(offset, size_, block_);
+    if (!output_.read(prefix_.size() + offset, buffer.data(), length)) return unit_crcs_;
+    for (uint32_t at = 0; at < length; at += kDumpUnit) {
+      crcs.push_back(plat_crc32(0, buffer.data() + at, std::min(kDumpUnit, length - at)));
+    }
+    offset += length;
+  }
+  unit_crcs_ = std::move(crcs);
+  return unit_crcs_;
 }
 
 bool ImageVerifier::first_pass() {
   failed_at_ = 0;
   write_failed_ = false;
-  unit_crcs_.assign((size_ + kDumpUnit - 1) / kDumpUnit, 0);
+  unit_crcs_.clear();
   AlignedBuffer buffers[2];
   const auto block = static_cast<size_t>(std::min<uint64_t>(block_, size_));
   if (!buffers[0].allocate(block) || !buffers[1].allocate(block)) return false;
@@ -128,14 +149,15 @@ bool ImageVerifier::first_pass() {
   }
   if (!begin_hashes()) return false;
 
-  BlockWorker worker;
-  // The block the worker has (or had last): written out once it is done with it.
+  BlockWorker sha1_worker, sums_worker;
+  // The block the workers have (or had last): written out once they are done with it.
   bool pending = false;
   uint64_t pending_offset = 0;
   uint32_t pending_length = 0;
   int pending_buffer = 0;
   auto write_pending = [&] {
-    worker.wait();
+    sha1_worker.wait();
+    sums_worker.wait();
     if (!pending) return true;
     pending = false;
     if (output_.write(prefix_.size() + pending_offset, buffers[pending_buffer].data(),
@@ -161,7 +183,8 @@ bool ImageVerifier::first_pass() {
       end_hashes();
       return false;
     }
-    worker.run([this, offset, data, length] { take_block(offset, data, length); });
+    sha1_worker.run([this, data, length] { take_sha1(data, length); });
+    sums_worker.run([this, offset, data, length] { take_sums(offset, data, length); });
     pending = true;
     pending_offset = offset;
     pending_length = length;
@@ -219,6 +242,10 @@ bool ImageVerifier::settle_unit(uint64_t unit_offset, uint32_t length, const uin
 
 SecondPass ImageVerifier::second_pass() {
   SecondPass result;
+  if (unit_crcs().size() != (size_ + kDumpUnit - 1) / kDumpUnit) {
+    result.write_failed = true;  // the first pass's bytes could not be read back
+    return result;
+  }
   AlignedBuffer buffer;
   if (!buffer.allocate(static_cast<size_t>(std::min<uint64_t>(block_, size_)))) {
     result.read_failed = true;
@@ -265,6 +292,6 @@ bool ImageVerifier::shrink(uint64_t size) {
     return false;
   }
   size_ = size;
-  unit_crcs_.resize(size / kDumpUnit);
+  if (!unit_crcs_.empty()) unit_crcs_.resize(size / kDumpUnit);
   return true;
 }

@@ -1,8 +1,9 @@
 // The dump's reading and verification, the same for every slot: the image is read in blocks
 // through the slot's reader, hashed while the next block is read, and written to the output as
 // it comes. A second pass, when one is wanted, compares each unit of the image with the first
-// pass by its CRC-32 (the first pass's bytes stay in the output file, not in memory), and a
-// unit that differs is settled byte by byte by re-reading (read_vote.h) and patched.
+// pass by its CRC-32 (the first pass's bytes stay in the output file, not in memory, and their
+// CRCs are taken from there), and a unit that differs is settled byte by byte by re-reading
+// (read_vote.h) and patched.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -75,13 +76,17 @@ class ImageVerifier {
   // The prefix and the image together; the image's alone when there is no prefix.
   const ImageDigest& file_digest() const { return prefix_.empty() ? image_digest_ : file_digest_; }
   uint64_t file_size() const { return prefix_.size() + size_; }
-  const std::vector<uint32_t>& unit_crcs() const { return unit_crcs_; }
+  // The first pass's CRC-32 of each unit, read back from the output the first time they are
+  // asked for; empty when that fails.
+  const std::vector<uint32_t>& unit_crcs();
   uint64_t failed_at() const { return failed_at_; }
   bool write_failed() const { return write_failed_; }
 
  private:
-  // Everything the first pass does with a block once it has been read.
-  void take_block(uint64_t offset, const uint8_t* data, uint32_t length);
+  // What the first pass does with a block once it has been read, in two halves that touch
+  // disjoint state (the hashes' SHA-1 parts; their CRC-32s and the checker).
+  void take_sha1(const uint8_t* data, uint32_t length);
+  void take_sums(uint64_t offset, const uint8_t* data, uint32_t length);
   bool begin_hashes();
   void end_hashes();
   bool settle_unit(uint64_t unit_offset, uint32_t length, const uint8_t* second,
