@@ -23,6 +23,9 @@ struct RunnerJob {
   // Optional: checks the words before the device is opened, with a message on standard error;
   // false refuses the job with exit code 2 and nothing sent.
   bool (*check)(const std::vector<std::string>& args) = nullptr;
+  // Optional: true when these words ask for a run that sends nothing (a dry run); `run` is then
+  // called without opening the device.
+  bool (*sends_nothing)(const std::vector<std::string>& args) = nullptr;
 };
 
 struct RunnerSlot {

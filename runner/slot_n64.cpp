@@ -1,7 +1,8 @@
-// The N64 slot in cartlink-run: the cartridge ROM window (read through the operation table,
-// programmed and verified, erased), the probed save memory, and two jobs that show what the
-// identity bound and what the probe found.
+// The N64 slot in cartlink-run: the cartridge bus from 0x05000000 (read through the operation
+// table; the ROM window programmed, verified and erased, plain word writes elsewhere), the
+// probed save memory, and two jobs that show what the identity bound and what the probe found.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,26 +36,53 @@ bool read(uint64_t address, uint8_t* out, uint32_t length) {
   return n64_read_block(static_cast<uint32_t>(address), out, length) == length;
 }
 
-// The device's program command (sub-command 5, ciphered where the firmware wants it), then a
-// read-back: the flash takes only what an erase made room for.
-bool write(uint64_t address, const uint8_t* data, uint32_t length) {
-  const auto at = static_cast<uint32_t>(address);
-  // The bus writes whole words: data for an odd address would land one byte off.
-  if (at & 1) {
-    runner_error("N64 ROM writes start at an even address; nothing was written");
-    return false;
-  }
-  if (!n64_write_block_sub5(at, data, length)) return false;
+namespace {
+bool in_window(uint64_t address) { return address >= kN64RomBase && address < kN64RomEnd; }
+
+// What was written must read back: flash takes only what an erase made room for, and memory
+// outside the window may be missing or read-only.
+bool reads_back(uint32_t at, const uint8_t* data, uint32_t length) {
   std::vector<uint8_t> back(length);
   if (n64_read_block(at, back.data(), length) != length) return false;
-  if (!std::equal(back.begin(), back.end(), data)) {
-    runner_error("the N64 flash at 0x%X does not read back what was written (not erased?)", at);
+  const auto diff = std::mismatch(back.begin(), back.end(), data);
+  if (diff.first == back.end()) return true;
+  const auto bad = static_cast<uint32_t>(diff.first - back.begin());
+  runner_error("the N64 %s at 0x%X reads back 0x%.2X, not 0x%.2X%s",
+               in_window(at) ? "flash" : "bus", at + bad, back[bad], data[bad],
+               in_window(at) ? " (not erased?)" : "");
+  return false;
+}
+}  // namespace
+
+// Inside the ROM window the device's program command (sub-command 5, ciphered where the
+// firmware wants it) programs the flash; elsewhere (SRAM and flash saves from 0x08000000, the
+// disk drive's registers) the words go as plain bus writes (sub-command 4). Either is read
+// back. A write across the window's edge goes as one piece on each side.
+bool write(uint64_t address, const uint8_t* data, uint32_t length) {
+  // The bus writes whole words: data for an odd address would land one byte off.
+  if (address & 1) {
+    runner_error("N64 writes start at an even address; nothing was written");
     return false;
+  }
+  for (uint32_t done = 0; done < length;) {
+    const uint64_t at = address + done;
+    const uint64_t edge = at < kN64RomBase ? kN64RomBase : in_window(at) ? kN64RomEnd : UINT64_MAX;
+    const auto n = static_cast<uint32_t>(std::min<uint64_t>(length - done, edge - at));
+    const auto bus = static_cast<uint32_t>(at);
+    const bool sent = in_window(at) ? n64_write_block_sub5(bus, data + done, n)
+                                    : n64_write_block(bus, data + done, n);
+    if (!sent || !reads_back(bus, data + done, n)) return false;
+    done += n;
   }
   return true;
 }
 
 int erase(bool whole_chip, uint64_t sector) {
+  if (!whole_chip && !in_window(sector)) {
+    runner_error("0x%llX is outside the ROM window 0x%X-0x%X, where the flash sits; nothing was "
+                 "erased", static_cast<unsigned long long>(sector), kN64RomBase, kN64RomEnd - 1);
+    return kExitUsage;
+  }
   if (!whole_chip) return n64_erase_sector(static_cast<uint32_t>(sector)) ? kExitDone : kExitFailed;
   n64_erase_chip();
   for (uint32_t poll = 0; poll < kChipErasePolls; ++poll) {

@@ -92,6 +92,12 @@ int erase(bool whole_chip, uint64_t sector);
 int identify_job(const std::vector<std::string>& args);
 }  // namespace runner_sfc
 
+namespace runner_flash {
+int run(const std::vector<std::string>& args);
+bool check(const std::vector<std::string>& args);
+bool sends_nothing(const std::vector<std::string>& args);
+}  // namespace runner_flash
+
 namespace runner_wsc {
 bool start();
 bool read(uint64_t address, uint8_t* out, uint32_t length);
@@ -185,6 +191,9 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, runner_sfc::identify_job},
       {"wsc-identify", "", "WSC identity: whether protected writes are enciphered", 0, 0,
        runner_wsc::identify_job},
+      {"flash", "SLOT INFILE [--dry-run] [--chip-erase] [--chip-size SIZE]",
+       "program an image onto an sfc, n64 or wsc flash cartridge: erase, program, verify", 2, 6,
+       runner_flash::run, runner_flash::check, runner_flash::sends_nothing},
   };
   return jobs;
 }
@@ -195,9 +204,10 @@ const std::vector<RunnerSlot>& runner_slots() {
        runner_nes::start, runner_nes::cpu_read, runner_nes::cpu_write, nullptr},
       {"nes-ppu", "NES PPU bus ($0000-$3FFF: CHR memory)", 0, 0x4000, 0xFFFF, runner_nes::start,
        runner_nes::ppu_read, runner_nes::ppu_write, nullptr},
-      {"n64", "N64 cartridge ROM window (flash: write programs and verifies)", 0x10000000,
-       0x14000000, 0x400000, runner_n64::start, runner_n64::read, runner_n64::write,
-       runner_n64::erase, 2},
+      // From the disk drive's registers to the end of the ROM's address space.
+      {"n64", "N64 cartridge bus (ROM window 0x10000000-0x13FFFFFF: flash programmed; "
+       "elsewhere plain word writes; both read back)", 0x05000000, 0x20000000, 0x400000,
+       runner_n64::start, runner_n64::read, runner_n64::write, runner_n64::erase, 2},
       {"n64-save", "N64 probed save memory (writes in whole 128-byte units)", 0, 0x20000, 0x20000,
        runner_n64::save_start, runner_n64::save_read, runner_n64::save_write, nullptr, 128},
       {"fam20", "family 20: 24-bit bank:offset addresses", 0, 0x1000000, 0x10000,

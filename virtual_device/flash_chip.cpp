@@ -23,6 +23,10 @@ constexpr uint32_t kSmallSector = 0x10000;
 constexpr uint32_t kLargeSector = 0x20000;
 constexpr uint32_t kLargeChip = 0x800000;
 
+// CFI query words: the first erase-block region and the primary (AMD) table.
+constexpr uint32_t kCfiRegions = 0x2D;
+constexpr uint32_t kPrimaryTable = 0x40;
+
 }  // namespace
 
 FlashChip::FlashChip(FlashChipConfig config)
@@ -67,18 +71,54 @@ uint16_t FlashChip::autoselect_word(uint32_t word) const {
   return word < config_.id.size() ? config_.id[word] : 0;
 }
 
+std::vector<FlashChip::Region> FlashChip::regions() const {
+  std::vector<Region> out;
+  for (uint32_t first = 0; first < config_.size;) {
+    const uint32_t size = sector_at(first).second;
+    if (!out.empty() && out.back().sector == size) {
+      ++out.back().count;
+    } else {
+      out.push_back({size, 1});
+    }
+    first += size;
+  }
+  return out;
+}
+
 uint16_t FlashChip::cfi_word(uint32_t word) const {
-  switch (word & 0xFF) {
+  word &= 0xFF;
+  // The erase-block regions: count, then per region (sectors - 1) and (size / 256), 16 bits
+  // each. A top-boot chip lists them as its bottom-boot twin does and says so in the
+  // primary table's boot flag (3), as AMD's chips do; the reader turns them round.
+  std::vector<Region> listed = regions();
+  const bool top_boot = listed.size() > 1 && listed.back().sector < listed.front().sector;
+  if (top_boot) std::reverse(listed.begin(), listed.end());
+  if (word >= kCfiRegions && word < kCfiRegions + 4 * listed.size()) {
+    const Region& r = listed[(word - kCfiRegions) / 4];
+    const uint32_t field = (word - kCfiRegions) % 4;
+    const uint32_t value = field < 2 ? r.count - 1 : r.sector / 256;
+    return static_cast<uint16_t>((field % 2 ? value >> 8 : value) & 0xFF);
+  }
+  switch (word) {
     case 0x10: return 'Q';
     case 0x11: return 'R';
     case 0x12: return 'Y';
     case 0x13: return 0x02;  // AMD command set
+    case 0x15: return kPrimaryTable;
     case 0x27: {
       uint16_t code = 0;
       while ((uint64_t{1} << (code + 1)) <= config_.size) ++code;
       return code;
     }
     case 0x28: return config_.word_mode ? 0x01 : 0x00;
+    case 0x2C: return static_cast<uint16_t>(listed.size());
+    case kPrimaryTable: return 'P';
+    case kPrimaryTable + 1: return 'R';
+    case kPrimaryTable + 2: return 'I';
+    case kPrimaryTable + 3: return '1';
+    case kPrimaryTable + 4: return '3';
+    // Boot flag: 2 bottom boot, 3 top boot, 4 uniform sectors.
+    case kPrimaryTable + 0xF: return listed.size() == 1 ? 4 : top_boot ? 3 : 2;
     default: return 0;
   }
 }
@@ -180,7 +220,7 @@ void FlashChip::command(uint32_t address, uint32_t offset, uint8_t data, uint16_
     }
     return;
   }
-  if (cycle_ == 0 && data == kCfiQuery && address == cfi) {
+  if (cycle_ == 0 && data == kCfiQuery && address == cfi && config_.cfi) {
     mode_ = Mode::cfi;
     return;
   }
@@ -225,6 +265,7 @@ const std::vector<CartridgeOption>& flash_chip_option_list() {
       {"chip-size", "SIZE", "flash chip size in bytes (K and M suffixes)"},
       {"chip-id", "WORDS", "autoselect words from 0, comma-separated hex (e.g. 01,7E)"},
       {"protected", "yes|no", "the chip's sectors are protected until cleared"},
+      {"cfi", "yes|no", "the chip answers the CFI query (default yes)"},
       {"erase-polls", "N|never", "reads an erase stays busy for (default 2)"},
       {"stuck-bit", "OFFSET:MASK:VALUE", "bits MASK of byte OFFSET always read as VALUE"},
   };
@@ -260,7 +301,10 @@ bool flash_chip_options(const CartridgeOptions& options, FlashChipConfig& config
     }
     config.id = id;
   }
-  if (!option_flag(options, "protected", config.protect, error)) return false;
+  if (!option_flag(options, "protected", config.protect, error) ||
+      !option_flag(options, "cfi", config.cfi, error)) {
+    return false;
+  }
 
   if (auto it = options.find("erase-polls"); it != options.end() && it->second == "never") {
     config.erase_never_finishes = true;

@@ -32,6 +32,7 @@ struct FlashChipConfig {
   // chips above 8 MiB. Sizes that do not reach the end are continued with the last one.
   std::vector<uint32_t> sectors{};
   bool protect = false;                 // erases and programs do nothing until cleared
+  bool cfi = true;                      // answers the CFI query (older chips do not)
   uint32_t erase_polls = 2;             // reply or window reads an erase reads busy for
   bool erase_never_finishes = false;    // a worn-out chip: an erase stays busy for ever
   std::optional<StuckBit> stuck{};
@@ -63,6 +64,12 @@ class FlashChip {
 
  private:
   enum class Mode : uint8_t { read, autoselect, cfi, protection };
+  // A run of equal sectors from the bottom up, as the CFI query lists them.
+  struct Region {
+    uint32_t sector;
+    uint32_t count;
+  };
+  std::vector<Region> regions() const;
   struct Erase {
     uint32_t first;
     uint32_t size;
