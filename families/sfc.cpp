@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "link/link_state.h"
 #include "link/text.h"
 #include "link/transport.h"
 
@@ -207,6 +208,24 @@ void sfc_read_block(uint32_t address, uint8_t* destination, uint32_t length) {
   if (length != 0 && address <= static_cast<uint32_t>(INT32_MAX)) {
     read_dump(static_cast<int32_t>(address), destination, length);
   }
+}
+
+void sfc_select_half(uint32_t address) {
+  if (sfc_protocol_level >= kSfcWholeWindowLevel) return;
+  uint8_t packet[kPacketSize] = {};
+  set_family(packet, kSfcSubHalfSelect);
+  packet[kHalfByte] = (address & kSfcWindowHalf) ? 1 : 0;
+  send_command(packet, kPacketSize);
+}
+
+void sfc_read_window(uint32_t address, uint8_t* destination, uint32_t length) {
+  if (length == 0) return;
+  if (sfc_protocol_level < kSfcWholeWindowLevel) address &= kSfcWindowHalf - 1;
+  if (address > static_cast<uint32_t>(INT32_MAX)) {
+    g_link.io_failed = true;  // past what a file offset reaches: nothing was read
+    return;
+  }
+  read_dump(static_cast<int32_t>(address), destination, length);
 }
 
 uint8_t sfc_long_read_byte(uint32_t address) { return read_one(kSfcSubLongRead, address); }

@@ -46,6 +46,13 @@ void sfc_write_byte(uint32_t address, uint8_t value);
 // Whole-kilobyte address and length: from "DUMP.ROM"; otherwise reply-file chunks of 2048.
 void sfc_read_block(uint32_t address, uint8_t* destination, uint32_t length);
 
+// sfc_read_block's window read in its two steps, for a caller that reads many spans of one
+// half in a row: the half select (sub-command 4 for the half of `address`; nothing from level
+// 320 on), and the read of "DUMP.ROM" alone, at the offset the level gives (the address within
+// its half below 320, the address itself from 320). The read sends nothing; a span must lie in
+// one half.
+void sfc_select_half(uint32_t address);
+void sfc_read_window(uint32_t address, uint8_t* destination, uint32_t length);
 uint8_t sfc_long_read_byte(uint32_t address);
 void sfc_long_read_block(uint32_t address, uint8_t* destination, uint32_t length);
 void sfc_long_write_byte(uint32_t address, uint8_t value);

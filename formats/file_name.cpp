@@ -67,18 +67,16 @@ std::string safe_file_name(std::string_view text, std::string_view fallback) {
   std::string out;
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    size_t length = 1;
+    const size_t character = c < 0x80 ? 1 : utf8_length(text, i);
+    const size_t length = character != 0 ? character : 1;
+    // A character that would not fit whole ends the name.
+    if (out.size() + length > kMaxBytes) break;
     if (c < 0x80) {
       out += unsafe_ascii(c) ? '_' : static_cast<char>(c);
-    } else if ((length = utf8_length(text, i)) != 0) {
-      out.append(text.substr(i, length));
+    } else if (character != 0) {
+      out.append(text.data() + i, length);
     } else {
-      length = 1;
       out += '_';
-    }
-    if (out.size() > kMaxBytes) {
-      out.resize(out.size() - length);
-      break;
     }
     i += length;
   }

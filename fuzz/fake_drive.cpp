@@ -58,6 +58,16 @@ bool f_replace_file(const char* from, const char* to) {
 
 bool f_remove_file(const char* name) { return g_drive && name && g_drive->files.erase(name) > 0; }
 
+bool f_resize_file(const char* name, uint32_t size) {
+  if (!g_drive || !name) return false;
+  g_drive->files[name].resize(size);
+  return true;
+}
+
+bool f_sync_file(const char* name) { return find(name) != nullptr; }
+
+bool f_file_exists(const char* name) { return find(name) != nullptr; }
+
 uint32_t f_list_drive_roots(char* buffer, uint32_t capacity) {
   if (!g_drive || !buffer || capacity == 0) return 0;
   uint32_t used = 0;
@@ -75,6 +85,7 @@ bool f_drive_is_removable(const char*) { return true; }
 
 const PlatformOps kFakeOps = {f_write_file,   f_read_at,        f_write_at,
                               f_file_size,    f_replace_file,   f_remove_file,
+                              f_resize_file,  f_sync_file,      f_file_exists,
                               f_list_drive_roots, f_drive_is_removable};
 
 }  // namespace

@@ -60,11 +60,15 @@ uint32_t r_write_at(const char* n, const uint8_t* d, uint32_t c, int32_t o) {
 }
 bool r_replace_file(const char* f, const char* t) { return g_device_ops->replace_file(f, t); }
 bool r_remove_file(const char* n) { return g_device_ops->remove_file(n); }
+bool r_resize_file(const char* n, uint32_t s) { return g_device_ops->resize_file(n, s); }
+bool r_sync_file(const char* n) { return g_device_ops->sync_file(n); }
+bool r_file_exists(const char* n) { return is_rom(n) || g_device_ops->file_exists(n); }
 uint32_t r_list_drive_roots(char* b, uint32_t c) { return g_device_ops->list_drive_roots(b, c); }
 bool r_drive_is_removable(const char* r) { return g_device_ops->drive_is_removable(r); }
 
 const PlatformOps kRomOps = {r_write_file,   r_read_at,        r_write_at,
                              r_file_size,    r_replace_file,   r_remove_file,
+                             r_resize_file,  r_sync_file,      r_file_exists,
                              r_list_drive_roots, r_drive_is_removable};
 
 void no_sleep(uint32_t) {}

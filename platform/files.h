@@ -27,3 +27,14 @@ bool plat_replace_file(const char* from, const char* to);
 
 // Removes a file; false when it could not be removed.
 bool plat_remove_file(const char* name);
+
+// Creates `name` when it is missing and gives it exactly `size` bytes (cut, or extended with
+// zeros); nothing is synced. False on failure.
+bool plat_resize_file(const char* name, uint32_t size);
+
+// Puts what was written to `name` on the medium (an output's bytes before its rename). False
+// when the file cannot be opened or the sync fails.
+bool plat_sync_file(const char* name);
+
+// Whether something (a file or a folder) exists under `name`.
+bool plat_file_exists(const char* name);

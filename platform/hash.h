@@ -18,6 +18,10 @@ struct ImageHash {
 // Starts both hashes; false when the SHA-1 implementation cannot be set up (nothing to end).
 bool plat_hash_begin(ImageHash& hash);
 void plat_hash_update(ImageHash& hash, const uint8_t* data, size_t size);
+// The two halves of plat_hash_update, which touch disjoint parts of the state: two threads may
+// run one each on the same hash, so that a fast device is not held up by the hashing.
+void plat_hash_update_crc32(ImageHash& hash, const uint8_t* data, size_t size);
+void plat_hash_update_sha1(ImageHash& hash, const uint8_t* data, size_t size);
 // Ends both and gives the results; the state may be begun again.
 void plat_hash_end(ImageHash& hash, uint32_t& crc32, uint8_t sha1[kSha1Size]);
 

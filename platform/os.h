@@ -12,6 +12,9 @@ uint32_t os_write_at(const char* name, const uint8_t* data, uint32_t count, int3
 uint32_t os_file_size(const char* name);
 bool os_replace_file(const char* from, const char* to);
 bool os_remove_file(const char* name);
+bool os_resize_file(const char* name, uint32_t size);
+bool os_sync_file(const char* name);
+bool os_file_exists(const char* name);
 uint32_t os_list_drive_roots(char* buffer, uint32_t capacity);
 bool os_drive_is_removable(const char* root);
 void os_sleep_ms(uint32_t milliseconds);

@@ -6,8 +6,9 @@
 #include "platform/sleep.h"
 
 namespace {
-const PlatformOps kOsOps = {os_write_file,   os_read_at,     os_write_at,
-                             os_file_size,    os_replace_file, os_remove_file,
+const PlatformOps kOsOps = {os_write_file,   os_read_at,       os_write_at,
+                             os_file_size,    os_replace_file,  os_remove_file,
+                             os_resize_file,  os_sync_file,     os_file_exists,
                              os_list_drive_roots, os_drive_is_removable};
 const PlatformOps* g_ops = nullptr;
 void (*g_sleep)(uint32_t) = nullptr;
@@ -47,6 +48,12 @@ uint32_t plat_file_size(const char* name) { return ops().file_size(name); }
 bool plat_replace_file(const char* from, const char* to) { return ops().replace_file(from, to); }
 
 bool plat_remove_file(const char* name) { return ops().remove_file(name); }
+
+bool plat_resize_file(const char* name, uint32_t size) { return ops().resize_file(name, size); }
+
+bool plat_sync_file(const char* name) { return ops().sync_file(name); }
+
+bool plat_file_exists(const char* name) { return ops().file_exists(name); }
 
 uint32_t plat_list_drive_roots(char* buffer, uint32_t capacity) {
   return ops().list_drive_roots(buffer, capacity);

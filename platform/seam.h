@@ -11,6 +11,9 @@ struct PlatformOps {
   uint32_t (*file_size)(const char* name);
   bool (*replace_file)(const char* from, const char* to);
   bool (*remove_file)(const char* name);
+  bool (*resize_file)(const char* name, uint32_t size);
+  bool (*sync_file)(const char* name);
+  bool (*file_exists)(const char* name);
   uint32_t (*list_drive_roots)(char* buffer, uint32_t capacity);
   bool (*drive_is_removable)(const char* root);
 };

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cartridge/aligned_buffer.h"
+#include "cartridge/image_output.h"
 #include "link/discovery.h"
 #include "link/identity.h"
 #include "link/link_state.h"
@@ -17,6 +19,8 @@ namespace {
 constexpr const char* kProgram = "cartlink-run";
 // Largest read or write of one slot command: more than any slot's cartridge holds.
 constexpr uint64_t kTransferMax = 0x10000000;
+// Largest piece a read streams through memory at once (a slot may take less per call).
+constexpr uint64_t kReadPieceMax = 0x400000;
 
 uint64_t now_ms() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -26,7 +30,11 @@ uint64_t now_ms() {
 
 void usage(std::FILE* out) {
   std::fprintf(out,
-      "Usage: %s JOB [ARGS]\n"
+      "Usage: %s dump SLOT [OUTFILE] [--dat FILE] [--passes 1|2] [--force] [--name-from-dat]\n"
+      "         sfc [--map lorom|hirom|exhirom] [--size SIZE]\n"
+      "         n64 [--size SIZE] | wsc [--size SIZE]\n"
+      "         nes --mapper 0|1|2|3|4 [--prg SIZE] [--chr SIZE] [--mirroring h|v]\n"
+      "       %s JOB [ARGS]\n"
       "       %s read SLOT ADDRESS LENGTH OUTFILE\n"
       "       %s write SLOT ADDRESS INFILE\n"
       "       %s erase SLOT [SECTOR]\n"
@@ -34,11 +42,15 @@ void usage(std::FILE* out) {
       "\n"
       "Finds the device (as cartlink does), prints \"Device: <name>\", identifies the firmware\n"
       "and runs one job of the library, or reads, writes or erases the memory of one slot.\n"
+      "dump reads a whole cartridge into the file emulators use (.sfc, .z64, .ws/.wsc, .nes),\n"
+      "its size and layout from the cartridge itself, and verifies it: by a known-good list\n"
+      "(--dat, an XML DAT file), by an internal checksum that covers the whole ROM, or by a\n"
+      "second read. OUTFILE defaults to the header's title (--name-from-dat: the DAT's name).\n"
       "ADDRESS and SECTOR take decimal or 0x hex; LENGTH also K and M (KiB, MiB). A FILE is a\n"
       "raw image unless the job says otherwise. Outputs are written whole or not at all.\n"
       "Exit codes: 0 done (and verified where the job verifies), 1 the job reported a failure,\n"
       "2 usage or an unusable file or value, 3 no device found.\n\n",
-      kProgram, kProgram, kProgram, kProgram, kProgram);
+      kProgram, kProgram, kProgram, kProgram, kProgram, kProgram);
 }
 
 void list(std::FILE* out) {
@@ -133,20 +145,43 @@ int slot_read(const std::vector<std::string>& w) {
   if (!start_device()) return kExitNoDevice;
   if (!start_slot(*slot)) return kExitFailed;
 
-  std::vector<uint8_t> data(length);
+  // The bytes stream through one bounded buffer into the output's temporary file: memory stays
+  // the same whatever the length.
+  AlignedBuffer buffer;
+  const auto piece_max = static_cast<uint32_t>(std::min<uint64_t>(slot->step, kReadPieceMax));
+  if (!buffer.allocate(std::min<uint64_t>(piece_max, length))) {
+    runner_error("out of memory; %s was not written", w[4].c_str());
+    return kExitFailed;
+  }
+  ImageOutput output;
+  if (!output.open(w[4])) {
+    runner_error("cannot write %s (is the folder writable?); nothing was read",
+                 output.temporary().c_str());
+    return kExitFailed;
+  }
   RunnerProgress progress("read", length);
   for (uint64_t done = 0; done < length;) {
-    const auto piece = static_cast<uint32_t>(std::min<uint64_t>(slot->step, length - done));
+    const auto piece = static_cast<uint32_t>(std::min<uint64_t>(piece_max, length - done));
     g_link.io_failed = false;  // a slot's read may not notice a lost reply itself
-    if (!slot->read(address + done, data.data() + done, piece) || g_link.io_failed) {
+    if (!slot->read(address + done, buffer.data(), piece) || g_link.io_failed) {
       runner_error("reading %s at 0x%llX failed; %s was not written", slot->name,
                    static_cast<unsigned long long>(address + done), w[4].c_str());
+      return kExitFailed;
+    }
+    if (!output.write(done, buffer.data(), piece)) {
+      runner_error("could not write %s (is the folder full?); an older file of that name is "
+                   "unchanged", w[4].c_str());
       return kExitFailed;
     }
     done += piece;
     progress.update(done);
   }
-  return runner_save_file(w[4], data) ? kExitDone : kExitFailed;
+  if (!output.commit(w[4])) {
+    runner_error("could not save %s (is the folder writable and not full?); an older file of "
+                 "that name is unchanged", w[4].c_str());
+    return kExitFailed;
+  }
+  return kExitDone;
 }
 
 int slot_write(const std::vector<std::string>& w) {

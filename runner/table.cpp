@@ -1,6 +1,11 @@
 // Every job and slot of cartlink-run: one row each. A row's functions live in their own file.
 #include "runner/runner.h"
 
+namespace runner_dump {
+int run(const std::vector<std::string>& args);
+bool check(const std::vector<std::string>& args);
+}  // namespace runner_dump
+
 namespace runner_save {
 int backup(const std::vector<std::string>& args);
 bool check_backup(const std::vector<std::string>& args);
@@ -110,6 +115,10 @@ int identify_job(const std::vector<std::string>& args);
 
 const std::vector<RunnerJob>& runner_jobs() {
   static const std::vector<RunnerJob> jobs = {
+      // What a new user does with a cartridge: first in the list.
+      {"dump", "SLOT [OUTFILE] [--dat FILE] [--passes 1|2] [--force] [--name-from-dat] ...",
+       "read a whole sfc, n64, wsc or nes cartridge into a verified ROM file (see --help)", 1,
+       24, runner_dump::run, runner_dump::check},
       {"save-ram-dump", "",
        "the entry's job: list the 128 bytes of expansion RAM and save f90.sav",
        0, 0, runner_nes_rom::save_ram_dump},

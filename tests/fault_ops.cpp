@@ -143,6 +143,22 @@ bool f_remove_file(const char* name) {
   return strike(Kind::other, name) ? false : g_inner.remove_file(name);
 }
 
+// Making an output's file and syncing it are writes: any write fault fails them.
+bool f_resize_file(const char* name, uint32_t size) {
+  if (persistent()) return gone(Kind::write, name) ? false : g_inner.resize_file(name, size);
+  return strike(Kind::write, name) ? false : g_inner.resize_file(name, size);
+}
+
+bool f_sync_file(const char* name) {
+  if (persistent()) return gone(Kind::write, name) ? false : g_inner.sync_file(name);
+  return strike(Kind::write, name) ? false : g_inner.sync_file(name);
+}
+
+bool f_file_exists(const char* name) {
+  if (persistent()) return gone(Kind::other, name) ? false : g_inner.file_exists(name);
+  return strike(Kind::other, name) ? false : g_inner.file_exists(name);
+}
+
 uint32_t f_list_drive_roots(char* buffer, uint32_t capacity) {
   const uint32_t length = g_inner.list_drive_roots(buffer, capacity);
   if (!(g_gone && g_fault == Fault::device_gone) || !buffer) return length;
@@ -162,6 +178,7 @@ bool f_drive_is_removable(const char* root) { return g_inner.drive_is_removable(
 
 const PlatformOps kFaultOps = {f_write_file,   f_read_at,        f_write_at,
                                f_file_size,    f_replace_file,   f_remove_file,
+                               f_resize_file,  f_sync_file,      f_file_exists,
                                f_list_drive_roots, f_drive_is_removable};
 
 }  // namespace

@@ -46,6 +46,25 @@ TEST(ImageHash, PublishedValuesWhateverThePieces) {
   }
 }
 
+// The dump hashes on two threads, one half each: the halves give what the whole update gives.
+TEST(ImageHash, CrcAndShaHalvesInTurnGiveThePublishedValues) {
+  for (const HashVector& vector : hash_vectors()) {
+    SCOPED_TRACE(vector.what);
+    const std::string& input = vector.input;
+    ImageHash hash;
+    ASSERT_TRUE(plat_hash_begin(hash));
+    const size_t half = input.size() / 2;
+    plat_hash_update_sha1(hash, bytes_of(input), half);
+    plat_hash_update_crc32(hash, bytes_of(input), input.size());
+    plat_hash_update_sha1(hash, bytes_of(input) + half, input.size() - half);
+    uint32_t crc = 1;
+    uint8_t sha1[kSha1Size];
+    plat_hash_end(hash, crc, sha1);
+    EXPECT_EQ(crc, vector.crc32);
+    EXPECT_EQ(hex(sha1, kSha1Size), vector.sha1);
+  }
+}
+
 TEST(ImageHash, EveryTwoPieceSplitOfAShortInput) {
   const std::string input = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
   for (size_t split = 0; split <= input.size(); ++split) {

@@ -102,6 +102,28 @@ bool v_remove_file(const char* name) {
   return d && d->remove(t.file);
 }
 
+// The device's drive holds only its own files and what a command writes: outputs are never
+// made there.
+bool v_resize_file(const char* name, uint32_t size) {
+  const Target t = find(name);
+  if (!t.drive) return plat_os_ops().resize_file(name, size);
+  return false;
+}
+
+bool v_sync_file(const char* name) {
+  const Target t = find(name);
+  if (!t.drive) return plat_os_ops().sync_file(name);
+  Device* d = device_for(t);
+  return d && d->exists(t.file);
+}
+
+bool v_file_exists(const char* name) {
+  const Target t = find(name);
+  if (!t.drive) return plat_os_ops().file_exists(name);
+  Device* d = device_for(t);
+  return d && d->exists(t.file);
+}
+
 uint32_t v_list_drive_roots(char* buffer, uint32_t capacity) {
   if (!buffer || capacity == 0) return 0;
   uint32_t used = 0;
@@ -126,6 +148,7 @@ bool v_drive_is_removable(const char* root) {
 
 const PlatformOps kVirtualOps = {v_write_file,   v_read_at,        v_write_at,
                                  v_file_size,    v_replace_file,   v_remove_file,
+                                 v_resize_file,  v_sync_file,      v_file_exists,
                                  v_list_drive_roots, v_drive_is_removable};
 
 }  // namespace

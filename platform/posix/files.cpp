@@ -165,3 +165,26 @@ bool os_replace_file(const char* from, const char* to) {
 }
 
 bool os_remove_file(const char* name) { return unlink(name) == 0; }
+
+bool os_resize_file(const char* name, uint32_t size) {
+  int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  int result;
+  do {
+    result = ftruncate(fd, static_cast<off_t>(size));
+  } while (result != 0 && errno == EINTR);
+  const bool ok = result == 0;
+  return close(fd) == 0 && ok;
+}
+
+bool os_sync_file(const char* name) {
+  int fd = open(name, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  return close(fd) == 0 && ok;
+}
+
+bool os_file_exists(const char* name) {
+  struct stat st {};
+  return name && stat(name, &st) == 0;
+}

@@ -43,9 +43,16 @@ bool plat_hash_begin(ImageHash& hash) {
 }
 
 void plat_hash_update(ImageHash& hash, const uint8_t* data, size_t size) {
-  if (!hash.started || size == 0) return;
-  hash.crc32 = plat_crc32(hash.crc32, data, size);
-  sha1_update(sha1_of(hash), size, data);
+  plat_hash_update_crc32(hash, data, size);
+  plat_hash_update_sha1(hash, data, size);
+}
+
+void plat_hash_update_crc32(ImageHash& hash, const uint8_t* data, size_t size) {
+  if (hash.started && size != 0) hash.crc32 = plat_crc32(hash.crc32, data, size);
+}
+
+void plat_hash_update_sha1(ImageHash& hash, const uint8_t* data, size_t size) {
+  if (hash.started && size != 0) sha1_update(sha1_of(hash), size, data);
 }
 
 void plat_hash_end(ImageHash& hash, uint32_t& crc32, uint8_t sha1[kSha1Size]) {

@@ -87,3 +87,27 @@ bool os_replace_file(const char* from, const char* to) {
 }
 
 bool os_remove_file(const char* name) { return DeleteFileA(name) != 0; }
+
+bool os_resize_file(const char* name, uint32_t size) {
+  HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  bool ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  if (!CloseHandle(file)) ok = false;
+  return ok;
+}
+
+bool os_sync_file(const char* name) {
+  HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = FlushFileBuffers(file) != 0;
+  if (!CloseHandle(file)) ok = false;
+  return ok;
+}
+
+bool os_file_exists(const char* name) {
+  return name && GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}

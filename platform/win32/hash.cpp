@@ -75,8 +75,16 @@ bool plat_hash_begin(ImageHash& hash) {
 }
 
 void plat_hash_update(ImageHash& hash, const uint8_t* data, size_t size) {
+  plat_hash_update_crc32(hash, data, size);
+  plat_hash_update_sha1(hash, data, size);
+}
+
+void plat_hash_update_crc32(ImageHash& hash, const uint8_t* data, size_t size) {
+  if (hash.started && size != 0) hash.crc32 = plat_crc32(hash.crc32, data, size);
+}
+
+void plat_hash_update_sha1(ImageHash& hash, const uint8_t* data, size_t size) {
   if (!hash.started || size == 0) return;
-  hash.crc32 = plat_crc32(hash.crc32, data, size);
   auto handle = static_cast<BCRYPT_HASH_HANDLE>(hash.provider);
   while (size > 0) {
     ULONG piece = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
