@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "cartridge/read_vote.h"
 #include "cartridge/save.h"
 #include "link/transport.h"
 #include "platform/console.h"
@@ -144,11 +145,28 @@ bool save_read_twice(const SaveArea& area, std::vector<uint8_t>& out, std::strin
     return false;
   }
   const auto differ = std::mismatch(out.begin(), out.end(), second.begin());
-  if (differ.first != out.end()) {
-    const auto at = static_cast<uint32_t>(differ.first - out.begin());
-    error = "two reads of the save differ (first at " + area.address(at) + ": " +
-            hex_byte(*differ.first) + " and " + hex_byte(*differ.second) +
-            "); clean the cartridge's contacts and try again";
+  if (differ.first == out.end()) return true;
+  // Where the reads differ, read again as a dump does until every byte has a clear lead.
+  const auto first = static_cast<uint32_t>(differ.first - out.begin());
+  uint32_t last = size - 1;
+  while (out[last] == second[last]) --last;
+  const uint32_t length = last - first + 1;
+  const SpanReader reader = [&area](uint64_t offset, uint8_t* to, uint32_t n) {
+    return area.read(static_cast<uint32_t>(offset), to, n);
+  };
+  const SettleResult settled = settle_span(reader, first, length, out.data() + first,
+                                           second.data() + first, out.data() + first);
+  if (settled.read_failed) {
+    error = "the save could not be read again where two reads differed (a command or an "
+            "answer was lost)";
+    return false;
+  }
+  if (!settled.unsettled.empty()) {
+    const uint32_t at = first + settled.unsettled.front();
+    error = "the save reads differently each time at " + area.address(at) + " (" +
+            std::to_string(settled.unsettled.size()) + " bytes never settled after " +
+            std::to_string(2 + settled.rereads) +
+            " reads); clean the cartridge's contacts and try again";
     return false;
   }
   return true;

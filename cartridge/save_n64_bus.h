@@ -8,5 +8,6 @@
 bool n64_bus_lossless(const std::function<bool()>& body);
 // A bus read through the operation table (packets outside the ROM window).
 bool n64_bus_read(uint32_t address, uint8_t* out, uint32_t length);
-// A small bus read that decides something (a save type): read until two reads agree.
+// A small bus read that decides something (a save type): read twice, and settled as a dump
+// settles bytes when the two differ.
 bool n64_bus_read_settled(uint32_t address, uint8_t* out, uint32_t length);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "cartridge/save_n64.h"
+#include "cartridge/save_retail.h"
 #include "families/n64.h"
 #include "formats/file_name.h"
 
@@ -37,9 +38,11 @@ SaveFound find_n64(const SaveRequest& request) {
 
 }  // namespace
 
-bool save_slot_known(const std::string& slot) { return slot == "n64"; }
+bool save_slot_known(const std::string& slot) {
+  return slot == "sfc" || slot == "n64" || slot == "wsc" || slot == "nes";
+}
 
-const char* save_slot_names() { return "n64"; }
+const char* save_slot_names() { return "sfc, n64, wsc or nes"; }
 
 std::vector<SaveShape> save_request_shapes(const SaveRequest& request) {
   if (request.slot == "n64") {
@@ -47,10 +50,16 @@ std::vector<SaveShape> save_request_shapes(const SaveRequest& request) {
     if (type == N64SaveType::none) return n64_save_shapes();
     return {n64_save_shapes()[static_cast<size_t>(type) - 1]};
   }
+  if (request.slot == "sfc") return sfc_save_shapes();
+  if (request.slot == "wsc") return wsc_save_shapes();
+  if (request.slot == "nes") return nes_save_shapes();
   return {};
 }
 
 SaveFound save_find(const SaveRequest& request) {
   if (request.slot == "n64") return find_n64(request);
+  if (request.slot == "sfc") return save_find_sfc();
+  if (request.slot == "wsc") return save_find_wsc();
+  if (request.slot == "nes") return save_find_nes(request.mapper);
   return refuse("no save job for slot " + request.slot);
 }

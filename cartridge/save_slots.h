@@ -9,11 +9,12 @@
 #include "cartridge/save.h"
 
 struct SaveRequest {
-  std::string slot;       // "n64", ...
+  std::string slot;       // "sfc", "n64", "wsc" or "nes"
   std::string save_type;  // n64: as --save-type names it ("" finds it)
+  uint32_t mapper = 0;    // nes: the board (iNES mapper number)
 };
 
-// Whether the jobs know the slot; the slots' names for messages ("n64").
+// Whether the jobs know the slot; the slots' names for messages ("sfc, n64, wsc or nes").
 bool save_slot_known(const std::string& slot);
 const char* save_slot_names();
 

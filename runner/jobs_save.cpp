@@ -10,8 +10,9 @@
 
 #include "cartridge/save.h"
 #include "cartridge/save_n64.h"
+#include "cartridge/save_retail.h"
 #include "cartridge/save_slots.h"
-#include "link/transport.h"
+#include "platform/files.h"
 #include "runner/args.h"
 #include "runner/runner.h"
 
@@ -22,7 +23,7 @@ namespace {
 // Larger than any save of the slots (WSC SRAM: 512 KiB), so that a wrong file is told by size.
 constexpr uint64_t kInfileMax = 0x100000;
 
-const std::vector<JobOption> kOptions = {{"save-type", true}, {"force", false}};
+const std::vector<JobOption> kOptions = {{"save-type", true}, {"mapper", true}, {"force", false}};
 
 struct Words {
   SaveRequest request;
@@ -37,9 +38,8 @@ bool parse(const std::vector<std::string>& args, bool restore, Words& w) {
   const char* job = restore ? "restore-save" : "backup-save";
   if (words.positional.empty() || words.positional.size() > 2 ||
       (restore && words.positional.size() != 2)) {
-    runner_error("usage: %s (SLOT: %s)",
-                 restore ? "restore-save SLOT INFILE [--save-type TYPE]"
-                         : "backup-save SLOT [OUTFILE] [--save-type TYPE] [--force]",
+    runner_error("usage: %s (SLOT: %s; n64 also --save-type TYPE, nes --mapper 1|4)",
+                 restore ? "restore-save SLOT INFILE" : "backup-save SLOT [OUTFILE] [--force]",
                  save_slot_names());
     return false;
   }
@@ -62,7 +62,21 @@ bool parse(const std::vector<std::string>& args, bool restore, Words& w) {
     }
     w.request.save_type = *type;
   }
-  if (!restore && !w.file.empty() && !w.force && file_size(w.file.c_str()) != 0) {
+  const std::string* mapper = words.value("mapper");
+  if ((w.request.slot == "nes") != (mapper != nullptr)) {
+    runner_error("--mapper names the board of an nes cartridge (1: MMC1, 4: MMC3), which does "
+                 "not say where its work RAM is enabled; it is needed there and only there");
+    return false;
+  }
+  uint64_t number = 0;
+  if (mapper && (!parse_number(*mapper, number) || number > UINT32_MAX ||
+                 !nes_save_mapper_known(static_cast<uint32_t>(number)))) {
+    runner_error("--mapper takes 1 (MMC1) or 4 (MMC3), the boards whose work RAM enable is "
+                 "known; not '%s'", mapper->c_str());
+    return false;
+  }
+  w.request.mapper = static_cast<uint32_t>(number);
+  if (!restore && !w.file.empty() && !w.force && plat_file_exists(w.file.c_str())) {
     runner_error("%s exists; nothing was read (--force replaces it)", w.file.c_str());
     return false;
   }
@@ -108,7 +122,7 @@ std::string timestamp() {
   return text;
 }
 
-bool name_taken(const std::string& name) { return file_size(name.c_str()) != 0; }
+bool name_taken(const std::string& name) { return plat_file_exists(name.c_str()); }
 
 int exit_code(const SaveResult& result) {
   if (!result.message.empty()) runner_error("%s", result.message.c_str());

@@ -3,6 +3,7 @@
 # wine: the save backed up, an edited copy restored (the memory saved at unmount equal to it,
 # the previous save kept beside the file), and a file of the wrong size refused unsent.
 #   saves.sh n64-sram native|windows       32 KiB SRAM at 0x08000000
+#   saves.sh sfc-battery native|windows    32 KiB battery RAM of a HiROM board ($20-$23:6000)
 #   saves.sh n64-wrong-size native|windows a 20 KiB file for that SRAM: exit 2, no command file
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/runner_lib.sh"
@@ -45,6 +46,12 @@ n64_sram() {
     --name N64_HWRKB_FW400 --identity N64_HWRKB_FW400
 }
 
+sfc_battery() {
+  SLOT=sfc
+  backup_then_restore 32768 sram.bin .srm --cartridge sfc-hirom --ram-size 32K \
+    --name SFC_HWRKA_FW320 --identity SFC_HWRKA_FW320
+}
+
 n64_wrong_size() {
   random_file "$WORK/old.bin" 32768
   mkdir -p "$WORK/saved" "$WORK/run"
@@ -63,6 +70,7 @@ n64_wrong_size() {
 
 case "${1:-}" in
   n64-sram) require_platform "${2:?native or windows}"; n64_sram ;;
+  sfc-battery) require_platform "${2:?native or windows}"; sfc_battery ;;
   n64-wrong-size) require_platform "${2:?native or windows}"; n64_wrong_size ;;
   *) fail "unknown case '${1:-}'" ;;
 esac
