@@ -101,6 +101,17 @@ bool n64_write_block_sub7(uint32_t address, const uint8_t* source, uint32_t leng
 uint32_t n64_read_page(uint32_t address, uint8_t* destination, uint32_t length);
 bool n64_write_page(uint32_t address, const uint8_t* source, uint32_t length);
 
+// Bus writes at several addresses in one command file: each run one sub-command 4 packet (at
+// most kN64WriteChunk bytes), in order, so that the device carries them out back to back.
+// False, having sent nothing, when a run is longer or the batch could not be built; else
+// whether the command file was written whole.
+struct N64BusRun {
+  uint32_t address;
+  const uint8_t* data;
+  uint32_t length;
+};
+bool n64_write_runs(const N64BusRun* runs, uint32_t count);
+
 // Flash erase sequences through the table. The sector erase polls the sector's first word
 // (at once, then after each of up to 51 pauses of 100 ms) and reports whether it read 0xFFFF
 // within the first 51 reads.

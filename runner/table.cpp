@@ -6,6 +6,13 @@ int run(const std::vector<std::string>& args);
 bool check(const std::vector<std::string>& args);
 }  // namespace runner_dump
 
+namespace runner_save {
+int backup(const std::vector<std::string>& args);
+bool check_backup(const std::vector<std::string>& args);
+int restore(const std::vector<std::string>& args);
+bool check_restore(const std::vector<std::string>& args);
+}  // namespace runner_save
+
 namespace runner_nes {
 bool start();
 bool cpu_read(uint64_t address, uint8_t* out, uint32_t length);
@@ -194,6 +201,12 @@ const std::vector<RunnerJob>& runner_jobs() {
       {"flash", "SLOT INFILE [--dry-run] [--chip-erase] [--chip-size SIZE]",
        "program an image onto an sfc, n64 or wsc flash cartridge: erase, program, verify", 2, 6,
        runner_flash::run, runner_flash::check, runner_flash::sends_nothing},
+      {"backup-save", "SLOT [OUTFILE] [--save-type T|--mapper N] [--force]",
+       "a game's save into a file, read twice alike (sfc, n64, wsc, nes)", 1, 5,
+       runner_save::backup, runner_save::check_backup},
+      {"restore-save", "SLOT INFILE [--save-type T|--mapper N]",
+       "a save file onto the cartridge, its previous save kept beside INFILE, read back", 2, 4,
+       runner_save::restore, runner_save::check_restore},
   };
   return jobs;
 }
