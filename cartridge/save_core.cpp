@@ -118,7 +118,9 @@ std::string save_backup_name(const std::string& infile, const std::string& stamp
   if (dot == std::string::npos || dot <= name_at) dot = infile.size();
   const std::string stem = infile.substr(0, dot) + ".before-restore-" + stamp;
   for (int n = 1; n <= kBackupNameTries; ++n) {
-    std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".sav";
+    std::string name = stem;
+    if (n > 1) name.append("-").append(std::to_string(n));
+    name.append(".sav");
     if (!taken(name)) return name;
   }
   return {};
