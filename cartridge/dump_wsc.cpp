@@ -1,6 +1,7 @@
 // The WSC dump: the footer in the last 16 bytes of the slot's space (the cartridge maps the end
 // of its ROM at the top), the ROM read from its start, and the footer's checksum, which covers
 // every byte but its own two.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -68,6 +69,23 @@ DumpResult dump_wsc(const DumpRequest& request) {
   }
 
   const uint64_t first = kWscSpace - size;
+  // Battery SRAM shows at 0x10000-0x1FFFF, over whatever ROM the top-mapping would put there:
+  // those bytes cannot come from the ROM, so a copy with them would be wrong however often it
+  // read the same.
+  if (save.kind == WscSaveKind::sram && first < kWscSramWindowEnd) {
+    const uint64_t hidden_from = std::max<uint64_t>(kWscSramWindow, first) - first;
+    const uint64_t hidden_to = kWscSramWindowEnd - first;
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "the cartridge's SRAM shows at 0x%05X-0x%05X, where bytes 0x%05llX-0x%05llX "
+                  "of its %s ROM would be, so the WSC slot cannot read this ROM whole; nothing "
+                  "was read (--size %uK dumps the ROM's last %u KiB alone)",
+                  kWscSramWindow, kWscSramWindowEnd - 1,
+                  static_cast<unsigned long long>(hidden_from),
+                  static_cast<unsigned long long>(hidden_to - 1), dump_size_text(size).c_str(),
+                  (kWscSpace - kWscSramWindowEnd) / 1024, (kWscSpace - kWscSramWindowEnd) / 1024);
+    return dump_stop(DumpStatus::failed, text);
+  }
   auto sum = std::make_shared<Sum>();
   DumpPlan plan;
   plan.extension = wsc_extension(footer);

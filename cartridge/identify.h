@@ -11,6 +11,9 @@
 
 // The WSC slot's address space; a cartridge maps the end of its ROM at its top.
 inline constexpr uint32_t kWscSpace = 0x100000;
+// Where a WSC cartridge's battery SRAM shows in that space.
+inline constexpr uint32_t kWscSramWindow = 0x10000;
+inline constexpr uint32_t kWscSramWindowEnd = 0x20000;
 
 // Bus reads of each slot: false when a command or an answer was lost.
 bool cart_sfc_read(uint32_t address, uint8_t* out, uint32_t length);

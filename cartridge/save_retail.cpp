@@ -47,7 +47,6 @@ bool sfc_runs(SfcMap map, uint32_t offset, uint32_t length, Step&& step) {
 
 // --- WSC: SRAM in the window at 0x10000 ---
 
-constexpr uint32_t kWscSramWindow = 0x10000;
 constexpr uint32_t kWscSramSize = 0x10000;  // what the family reaches without the bank port
 
 // --- NES: work RAM behind the board's enable ---

@@ -252,6 +252,12 @@ TEST_F(DumpTest, DamagedHeadersAreReportedAndCanBeOverridden) {
        "ROM size code 0x77"},
       {"a footer without a size, size given", "wsc-rom", footerless,
        {"wsc", "x.ws", "--size", "1M"}, 0, "Verified: two reads"},
+      // The SRAM window hides ROM bytes: refused rather than read as ROM (and from 960 KiB down
+      // to 896 KiB the window still covers the ROM's first bytes).
+      {"1 MiB of ROM under the SRAM window", "wsc-rom", vdev::make_wsc_image(k1M, 0x02, true),
+       {"wsc", "x.wsc"}, 1, "SRAM shows at 0x10000-0x1FFFF, where bytes 0x10000-0x1FFFF of its 1 MiB ROM"},
+      {"960 KiB under the SRAM window", "wsc-rom", vdev::make_wsc_image(k1M, 0x02, true),
+       {"wsc", "x.wsc", "--size", "960K"}, 1, "where bytes 0x00000-0x0FFFF of its 960 KiB ROM"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -260,6 +266,8 @@ TEST_F(DumpTest, DamagedHeadersAreReportedAndCanBeOverridden) {
     EXPECT_TRUE(printed(c.says) || complained(c.says)) << out << err;
     if (c.code == 0) {
       EXPECT_EQ(read_whole_file(folder.path(c.args[1])), c.image);
+    } else {
+      EXPECT_TRUE(read_whole_file(folder.path(c.args[1])).empty()) << "no file on a refusal";
     }
     std::remove(folder.path(c.args[1]).c_str());
   }

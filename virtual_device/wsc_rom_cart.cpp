@@ -124,7 +124,7 @@ bool build_wsc_rom(Device& device, const CartridgeOptions& options, std::string&
       return false;
     }
   } else {
-    uint64_t rom_size = 0x100000;
+    uint64_t rom_size = 0x80000;  // below the SRAM window: dumpable whole
     bool color = true;
     if (!option_number(options, "rom-size", rom_size, error, WscSlotCartridge::kSpace) ||
         !option_flag(options, "color", color, error)) {
@@ -161,7 +161,8 @@ const std::vector<CartridgeOption>& wsc_rom_option_list() {
   static const std::vector<CartridgeOption> list = join_options(
       {{"rom", "FILE", "the ROM image, at most 1M, top-mapped (default: a built-in image with a "
                        "correct footer)"},
-       {"rom-size", "SIZE", "built-in image size: 128K, 256K, 512K or 1M (default 1M)"},
+       {"rom-size", "SIZE", "built-in image size: 128K, 256K, 512K (default) or 1M (with SRAM, "
+                            "the SRAM window hides part of a 1M ROM)"},
        {"save-type", "TYPE", "built-in footer's save: none, sram8k, sram32k (default), "
                              "sram128k, sram256k, sram512k, eeprom128, eeprom1k, eeprom2k"},
        {"color", "yes|no", "built-in footer's colour flag (default yes)"}},
