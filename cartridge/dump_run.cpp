@@ -74,7 +74,8 @@ bool take_shorter(const DumpRequest& request, const DumpPlan& plan, ImageVerifie
   const bool short_listed = dat_lookup(request.dat, v, shorter) != nullptr;
   if (full_listed && !short_listed) return v.rehash(full);
   if (!v.shrink(shorter)) return false;
-  print_message("ROM size: %s (%s)\n", dump_size_text(shorter).c_str(), plan.shorter_note.c_str());
+  print_message("ROM size found: %s (%s)\n", dump_size_text(shorter).c_str(),
+                plan.shorter_note.c_str());
   return true;
 }
 
