@@ -160,9 +160,9 @@ void wsc_identify() {
 }
 
 void wsc_read_rom(uint32_t address, uint8_t* destination, uint32_t length) {
-  // Addresses the file offset cannot reach read nothing.
-  if (length == 0 || address > static_cast<uint32_t>(INT32_MAX)) return;
-  read_dump(static_cast<int32_t>(address), destination, length);
+  // Addresses the file offset cannot reach read nothing, and say so through the link's
+  // failure flag.
+  read_dump_at(address, destination, length);
 }
 
 uint8_t wsc_read_byte(uint32_t address) {
