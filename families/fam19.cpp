@@ -45,6 +45,7 @@ enum class Form { plain, enciphered, skip_blank };
 // caller's bytes.
 void write_runs(uint8_t sub, uint32_t chunk, Form form, uint32_t word_address,
                 const uint8_t* source, uint32_t length) {
+  if (form != Form::plain && !cipher_key_usable()) return;
   const uint64_t runs = runs_of(length, chunk);
   const auto buffer = command_buffer(runs);
   if (!buffer) return;  // more than one command file can carry

@@ -108,6 +108,7 @@ void write_protected(uint8_t sub, uint32_t limit, uint32_t address, const uint8_
   const uint64_t packets = (uint64_t{length} + limit - 1) / limit;
   const uint64_t bytes = packets * kPacketSize;
   if (bytes > UINT32_MAX) return;  // more than one command file can carry
+  if (wsc_cipher_flag && !cipher_key_usable()) return;
   const size_t room = std::max<size_t>(static_cast<size_t>(bytes), kPacketSize);
   std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[room]());
   if (!batch) return;
