@@ -26,8 +26,8 @@ bool load_image(const std::vector<std::string>& args, const ImageRule& rule,
                 std::vector<uint8_t>& image) {
   if (!runner_load_file(args[0], image, kImageBufferSize)) return false;
   if (image.size() >= rule.min_size) return true;
-  runner_error("%s is %zu bytes long; this job needs at least %u; nothing was erased",
-               args[0].c_str(), image.size(), rule.min_size);
+  runner_error("%s is %u bytes long; this job needs at least %u; nothing was erased",
+               args[0].c_str(), static_cast<uint32_t>(image.size()), rule.min_size);
   return false;
 }
 
