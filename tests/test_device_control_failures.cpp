@@ -184,6 +184,22 @@ TEST_F(HidControlFailureTest, EveryBlockWriteStopsAtTheFirstLostReportAndSaysSo)
   for (const Case& c : cases) EXPECT_EQ(c.write(), 1u) << c.what;
 }
 
+// An answer that carries what was asked for and never came is a loss the caller learns of; an
+// answer that carries nothing is not waited for.
+TEST_F(HidControlFailureTest, MissingAnswersRaiseTheFlagOnlyWhereTheyCarrySomething) {
+  hid.faults().read = HidFault::time_out;
+  uint8_t buffer[64] = {};
+  g_link.io_failed = false;
+  hid_read_32(buffer);
+  EXPECT_TRUE(g_link.io_failed) << "32-byte read";
+  g_link.io_failed = false;
+  EXPECT_EQ(hid_query(kHidQuery18, buffer), 0);
+  EXPECT_TRUE(g_link.io_failed) << "query";
+  g_link.io_failed = false;
+  EXPECT_EQ(sys_put_parameter(5), 1u);
+  EXPECT_FALSE(g_link.io_failed) << "parameter write";
+}
+
 // A block write stops at the first report that does not go out: nothing lands behind a hole.
 TEST_F(HidControlFailureTest, BlockWriteStopsAtTheFirstLostReport) {
   std::vector<uint8_t> data(200, 0xA5);

@@ -10,6 +10,7 @@
 
 #include "nes/ginga_dump.h"
 #include "nes/rom_file.h"
+#include "tests/fault_ops.h"
 #include "tests/flash_job_support.h"
 
 namespace {
@@ -250,6 +251,19 @@ TEST_F(NesRomJobs, RunnerRefusesAnUnusableRomFileBeforeAnythingIsSent) {
   // Exactly 16 + PRG + CHR bytes is a whole file.
   write_whole_file(folder.path("game.nes"), rom_file(2, 1, 0xA000));
   EXPECT_EQ(run_cli({"flash-rom-file", "game.nes"}), 0);
+}
+
+// A job that prints what the device answered is not done when an answer never came: the runner
+// fails it although the job itself has no way to tell.
+TEST_F(NesRomJobs, RunnerFailsAJobWhoseAnswersWereLost) {
+  insert("misc-byte-probe");
+  // Reads 1 and 2 are discovery's and the identity's status sector; 3 is the first misc byte.
+  fault_install(Fault::read_error, 3, kVirtualRoot);
+  std::string out, err;
+  EXPECT_EQ(run_cli({"misc-byte-probe"}, &out, &err), 1) << out;
+  fault_remove();
+  EXPECT_NE(err.find("cannot be trusted"), std::string::npos) << err;
+  EXPECT_EQ(run_cli({"misc-byte-probe"}, &out, &err), 0) << err;
 }
 
 TEST_F(NesRomJobs, MiscByteProbeLoadsTheSerialRegisterBitByBit) {

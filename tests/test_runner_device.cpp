@@ -86,8 +86,10 @@ TEST_F(RunnerDeviceTest, SystemCommandsReachTheDeviceOverTheDrive) {
   ASSERT_EQ(run_cli({"get-word", "0xFFFFF002"}, &out), 0);
   EXPECT_NE(out.find("Word at 0xFFFFF002: 0x5958\n"), std::string::npos) << out;
 
-  // 300 bytes from 0xFFFFFFF0 would run past 32 bits.
+  // 300 bytes from 0xFFFFFFF0 would run past 32 bits; from 0xFFFFFED4 they end at the last.
   ASSERT_EQ(run_cli({"write-block", "0xFFFFFFF0", folder.path("block.bin")}), 2);
+  ASSERT_EQ(run_cli({"write-block", "0xFFFFFED4", folder.path("block.bin")}), 0);
+  ASSERT_EQ(run_cli({"write-block", "0xFFFFFED5", folder.path("block.bin")}), 2);
 }
 
 TEST_F(RunnerDeviceTest, SystemCommandsOverHidKeepTo24BitAddresses) {
@@ -100,6 +102,10 @@ TEST_F(RunnerDeviceTest, SystemCommandsOverHidKeepTo24BitAddresses) {
   ASSERT_EQ(run_cli({"get-word", "0xFFFF00"}, &out), 0);
   EXPECT_NE(out.find("Word at 0xFFFF00: 0xA5A5A5A5\n"), std::string::npos) << out;
   ASSERT_EQ(run_cli({"write-block", "0xFFFFA0", folder.path("block.bin")}), 2);
+  // The last byte may be the last address the link names, and no further.
+  ASSERT_EQ(run_cli({"write-block", "0xFFFF9C", folder.path("block.bin")}), 0);
+  EXPECT_EQ(hid.system().read(0xFFFFFF), 0xA5);
+  ASSERT_EQ(run_cli({"write-block", "0xFFFF9D", folder.path("block.bin")}), 2);
   ASSERT_EQ(run_cli({"get-word", "0x1000000"}), 2);
   ASSERT_EQ(run_cli({"request-boot", "1"}), 0);
   EXPECT_TRUE(hid.system().boot_requested);
