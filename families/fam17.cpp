@@ -63,9 +63,9 @@ uint8_t fam17_read_byte(uint32_t address) {
 }
 
 void fam17_read_block(uint32_t address, uint8_t* destination, uint32_t length) {
-  // The window holds the 24-bit address space; higher address bits are not part of it.
-  if (length != 0)
-    read_dump(static_cast<int32_t>(address & kFam17AddressMask), destination, length);
+  // The block read takes the address as given, unlike the byte read: an address past the
+  // window reads what the file holds there, which past its end is nothing (a failed read).
+  read_dump_at(address, destination, length);
 }
 
 void fam17_write_sequence_a() {

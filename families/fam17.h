@@ -17,6 +17,8 @@ void fam17_write_byte(uint32_t address, uint8_t value);
 void fam17_write_bytes(uint32_t address, const uint8_t* source, uint32_t count);
 // Reads the whole aligned kilobyte that holds the address.
 uint8_t fam17_read_byte(uint32_t address);
+// "DUMP.ROM" at byte offset = address as given (no mask): an address past what the window
+// holds reads nothing, which the link's failure flag reports.
 void fam17_read_block(uint32_t address, uint8_t* destination, uint32_t length);
 // The two fixed write sequences, one command file per step.
 void fam17_write_sequence_a();

@@ -45,6 +45,7 @@ enum class Form { plain, enciphered, skip_blank };
 // caller's bytes.
 void write_runs(uint8_t sub, uint32_t chunk, Form form, uint32_t word_address,
                 const uint8_t* source, uint32_t length) {
+  if (form != Form::plain && !cipher_key_usable()) return;
   const uint64_t runs = runs_of(length, chunk);
   const auto buffer = command_buffer(runs);
   if (!buffer) return;  // more than one command file can carry
@@ -83,10 +84,11 @@ uint16_t fam19_read_word(uint32_t byte_address) {
 }
 
 void fam19_read_block(uint32_t byte_address, uint8_t* destination, uint32_t length) {
-  // File offsets stop at 2^31 - 1; a window read past them is made with commands instead.
-  const bool in_window = uint64_t{byte_address} + length <= uint64_t{INT32_MAX};
+  // File offsets stop at 2^31 - 1, so a window read may end at 2^31 at the latest; one that
+  // would run past it is made with commands instead.
+  const bool in_window = uint64_t{byte_address} + length <= uint64_t{INT32_MAX} + 1;
   if (byte_address % kFam19WindowUnit == 0 && length % kFam19WindowUnit == 0 && in_window) {
-    if (length != 0) read_dump(static_cast<int32_t>(byte_address), destination, length);
+    read_dump_at(byte_address, destination, length);
     return;
   }
   uint8_t packet[kPacketSize];

@@ -35,6 +35,7 @@ void set_header(uint8_t* packet, uint8_t sub, uint16_t address) {
 // padding, so the caller's buffer is neither changed nor read past its end.
 uint32_t write_runs(uint8_t sub, bool enciphered, uint16_t address, const uint8_t* source,
                     uint32_t length) {
+  if (enciphered && !cipher_key_usable()) return 0;
   const uint64_t runs = runs_of(length, kFam2WriteChunk);
   const auto buffer = command_buffer(runs);
   if (!buffer) return 0;  // more than one command file can carry: nothing is sent

@@ -43,6 +43,7 @@ bool send_batch(uint8_t sub, Layout layout, uint8_t byte3, uint32_t address, con
   const uint64_t packets = (uint64_t{length} + chunk - 1) / chunk;
   const uint64_t size = packets * kPacketSize;
   if (size > kCommandFileMax || (length != 0 && source == nullptr)) return false;
+  if (payload == Payload::ciphered && !cipher_key_usable()) return false;
   // At least one packet's room, so that an empty command still hands over a real buffer.
   const size_t room = static_cast<size_t>(std::max<uint64_t>(size, kPacketSize));
   std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[room]());

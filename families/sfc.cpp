@@ -204,10 +204,9 @@ void sfc_read_block(uint32_t address, uint8_t* destination, uint32_t length) {
     read_halves(address, destination, length);
     return;
   }
-  // The whole bus at offset = address; addresses the file offset cannot reach read nothing.
-  if (length != 0 && address <= static_cast<uint32_t>(INT32_MAX)) {
-    read_dump(static_cast<int32_t>(address), destination, length);
-  }
+  // The whole bus at offset = address; addresses the file offset cannot reach read nothing,
+  // and say so through the link's failure flag.
+  read_dump_at(address, destination, length);
 }
 
 void sfc_select_half(uint32_t address) {

@@ -108,6 +108,7 @@ void write_protected(uint8_t sub, uint32_t limit, uint32_t address, const uint8_
   const uint64_t packets = (uint64_t{length} + limit - 1) / limit;
   const uint64_t bytes = packets * kPacketSize;
   if (bytes > UINT32_MAX) return;  // more than one command file can carry
+  if (wsc_cipher_flag && !cipher_key_usable()) return;
   const size_t room = std::max<size_t>(static_cast<size_t>(bytes), kPacketSize);
   std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[room]());
   if (!batch) return;
@@ -160,9 +161,9 @@ void wsc_identify() {
 }
 
 void wsc_read_rom(uint32_t address, uint8_t* destination, uint32_t length) {
-  // Addresses the file offset cannot reach read nothing.
-  if (length == 0 || address > static_cast<uint32_t>(INT32_MAX)) return;
-  read_dump(static_cast<int32_t>(address), destination, length);
+  // Addresses the file offset cannot reach read nothing, and say so through the link's
+  // failure flag.
+  read_dump_at(address, destination, length);
 }
 
 uint8_t wsc_read_byte(uint32_t address) {

@@ -130,6 +130,12 @@ uint32_t copy_key_data(uint8_t* buffer, uint32_t size) {
 
 void encrypt_payload(uint8_t* bytes, uint32_t length) { payload_encrypt(g_cipher, bytes, length); }
 
+bool cipher_key_usable() {
+  if (!g_link.key_missing) return true;
+  g_link.io_failed = true;
+  return false;
+}
+
 void decrypt_payload(uint8_t* bytes, uint32_t length) { payload_decrypt(g_cipher, bytes, length); }
 
 void cipher_reset_state() { g_cipher = CipherContext{}; }

@@ -25,6 +25,9 @@ void cipher_set_device_key();
 // Copies the 8 key_data bytes when `size` is at least 8 and returns 8; otherwise returns 0.
 uint32_t copy_key_data(uint8_t* buffer, uint32_t size);
 void encrypt_payload(uint8_t* bytes, uint32_t length);
+// Whether a ciphered write may go out: false when the key data never came from the device
+// (g_link.key_missing), which also sets g_link.io_failed. The write then sends nothing.
+bool cipher_key_usable();
 void decrypt_payload(uint8_t* bytes, uint32_t length);
 // Back to the all-zero context of program start.
 void cipher_reset_state();

@@ -1,7 +1,8 @@
 #include "link/device_control.h"
 
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "link/link_state.h"
 #include "link/transport.h"
@@ -47,12 +48,22 @@ uint32_t le32(const uint8_t* at) {
          static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-// One report out and its answer back; a time-out or error leaves the answer as it was. False
-// when the report itself did not go out (the answer is then still read, as it always is).
-bool exchange(const uint8_t* report, uint8_t* answer) {
+// Answer bytes an exchange got: none when the report did not go out.
+struct Exchanged {
+  bool sent;
+  int32_t answered;  // data bytes of the answer; 0 or less: none came
+};
+
+// One report out and its answer back; a time-out or error leaves the answer as it was. The
+// answer is read even when the report did not go out, as it always is. A lost report, and a
+// missing answer where the answer carries what the caller asked for, set g_link.io_failed:
+// the operations keep their own results, and that flag is how a caller learns of the loss.
+Exchanged exchange(const uint8_t* report, uint8_t* answer, bool answer_wanted) {
   const bool sent = hid_write_report(kHidDeviceIndex, report, kHidReportSize, kHidTimeoutMs) > 0;
-  hid_read_report(kHidDeviceIndex, answer, kHidReportSize, kHidTimeoutMs);
-  return sent;
+  const int32_t answered =
+      hid_read_report(kHidDeviceIndex, answer, kHidReportSize, kHidTimeoutMs);
+  if (!sent || (answer_wanted && answered <= 0)) g_link.io_failed = true;
+  return {sent, sent ? answered : 0};
 }
 
 uint32_t send_system(uint8_t sub, uint32_t value) {
@@ -76,7 +87,7 @@ bool write_block_reports(uint8_t code, uint32_t address, const uint8_t* data, ui
     put_le24(report + kHidAddress, address);
     put_le16(report + kHidLength, piece);
     std::memcpy(report + kHidData, data + at, piece);
-    if (!exchange(report, answer)) return false;
+    if (!exchange(report, answer, false).sent) return false;
     address += piece;
     at += piece;
   }
@@ -97,7 +108,9 @@ uint32_t sys_request_boot(uint8_t flag) {
     if (flag != 0) std::memcpy(report + kHidBootWord, "TOOB", 4);
     // The device answers the boot request with nothing, so nothing is read. A report that did
     // not go out is not a request sent.
-    return hid_write_report(kHidDeviceIndex, report, kHidReportSize, kHidTimeoutMs) > 0 ? 1 : 0;
+    if (hid_write_report(kHidDeviceIndex, report, kHidReportSize, kHidTimeoutMs) > 0) return 1;
+    g_link.io_failed = true;
+    return 0;
   }
   uint8_t packet[kPacketSize] = {};
   packet[1] = kFamilySystem;
@@ -117,7 +130,7 @@ uint32_t sys_put_parameter(uint32_t value) {
   uint8_t answer[kHidReportSize] = {};
   report[0] = kHidPutParameter;
   put_le32(report + kHidValue, value);
-  return exchange(report, answer) ? 1 : 0;
+  return exchange(report, answer, false).sent ? 1 : 0;
 }
 
 uint32_t sys_get_word(uint32_t address) {
@@ -131,7 +144,9 @@ uint32_t sys_get_word(uint32_t address) {
   uint8_t answer[kHidReportSize] = {};
   report[0] = kHidGetWord;
   put_le24(report + kHidAddress, address);
-  exchange(report, answer);
+  // The word is 0 when no answer came, as the protocol gives it; the failure flag tells a 0
+  // the device said from one it never said.
+  if (exchange(report, answer, true).answered < 4) g_link.io_failed = true;
   return le32(answer);
 }
 
@@ -141,9 +156,14 @@ uint32_t sys_write_block(uint32_t address, const uint8_t* data, uint32_t count) 
     return write_block_reports(kHidWriteBlock2, address, data, count) ? 1 : 0;
   }
   const uint32_t packets = (count + kSysBlockPiece - 1) / kSysBlockPiece;
-  std::vector<uint8_t> buffer(size_t{packets} * kPacketSize, 0);
+  // Up to 4 GiB for a count near its bound: memory that is not there refuses the write rather
+  // than end the program. At least one packet's room, so an empty command has a real buffer.
+  const size_t bytes = size_t{packets} * kPacketSize;
+  const std::unique_ptr<uint8_t[]> buffer(
+      new (std::nothrow) uint8_t[bytes == 0 ? kPacketSize : bytes]());
+  if (!buffer) return 0;
   for (uint32_t i = 0; i < packets; ++i) {
-    uint8_t* packet = buffer.data() + size_t{i} * kPacketSize;
+    uint8_t* packet = buffer.get() + size_t{i} * kPacketSize;
     const uint32_t at = i * kSysBlockPiece;
     const uint32_t piece = count - at < kSysBlockPiece ? count - at : kSysBlockPiece;
     packet[1] = kFamilySystem;
@@ -154,24 +174,26 @@ uint32_t sys_write_block(uint32_t address, const uint8_t* data, uint32_t count) 
     address += piece;
   }
   // All pieces in one command file; a count of 0 sends an empty one.
-  return send_command(buffer.data(), static_cast<uint32_t>(buffer.size()));
+  return send_command(buffer.get(), static_cast<uint32_t>(bytes));
 }
 
 uint32_t sys_command_10() { return send_system(kSysCommand10, 0); }
 
-void hid_query(uint8_t code, uint8_t* buffer) {
-  if (!buffer) return;
+int32_t hid_query(uint8_t code, uint8_t* buffer) {
+  if (!buffer) return 0;
   uint8_t report[kHidReportSize] = {};
   uint8_t answer[kHidReportSize] = {};
+  int32_t answered = 0;
   if (is_query(code)) {
     report[0] = code;
-    exchange(report, answer);
+    answered = exchange(report, answer, true).answered;
   }
   std::memcpy(buffer, answer, sizeof answer);
+  return answered > 0 ? answered : 0;
 }
 
-void hid_write_block(uint32_t address, const uint8_t* data, uint32_t count) {
-  write_block_reports(kHidWriteBlock, address, data, count);
+uint32_t hid_write_block(uint32_t address, const uint8_t* data, uint32_t count) {
+  return write_block_reports(kHidWriteBlock, address, data, count) ? 1 : 0;
 }
 
 void hid_read_32(uint8_t* buffer) {
@@ -179,25 +201,26 @@ void hid_read_32(uint8_t* buffer) {
   uint8_t report[kHidReportSize] = {};
   uint8_t answer[kHidReportSize] = {};
   report[0] = kHidRead32;
-  exchange(report, answer);
+  exchange(report, answer, true);
   std::memcpy(buffer, answer, kHidPiece32);
 }
 
-void hid_write_32(uint8_t code, uint32_t address, const uint8_t* data) {
-  if (!data || (code != kHidWrite32 && code != kHidWrite32b)) return;
+uint32_t hid_write_32(uint8_t code, uint32_t address, const uint8_t* data) {
+  if (!data || (code != kHidWrite32 && code != kHidWrite32b)) return 0;
   uint8_t report[kHidReportSize] = {};
   uint8_t answer[kHidReportSize] = {};
   report[0] = code;
   put_le24(report + kHidAddress, address);
   report[kHid32Length] = kHidPiece32;
   std::memcpy(report + kHid32Data, data, kHidPiece32);
-  exchange(report, answer);
+  return exchange(report, answer, false).sent ? 1 : 0;
 }
 
 uint32_t hid_write_block_32(uint32_t address, const uint8_t* data, uint32_t count) {
   if (count % kHidPiece32 != 0 || (!data && count > 0)) return 0;
   for (uint32_t at = 0; at < count; at += kHidPiece32) {
-    hid_write_32(kHidWrite32b, address, data + at);
+    // A later piece behind a lost one would leave a hole in the device's memory: stop here.
+    if (hid_write_32(kHidWrite32b, address, data + at) == 0) return 0;
     address += kHidPiece32;
   }
   return 1;

@@ -40,27 +40,35 @@ inline constexpr uint32_t kHidPiece32 = 32;
 
 // Both forms. Drive results are what send_command returned (0: not written); HID results are 1,
 // or 0 when a report did not go out (time-out or error; a block write stops at that report).
+// Over HID a report that did not go out, or a missing answer that carries what was asked for
+// (queries, word read, 32-byte read), also sets g_link.io_failed.
 // Drive: 0 without the second packet when the first could not be written.
 uint32_t sys_request_boot(uint8_t flag);
 uint32_t sys_put_parameter(uint32_t value);
 // Drive: the 2-byte answer as a little-endian value, 0 when nothing could be read. HID: the
 // 32-bit answer (only the low 24 address bits travel), 0 when the device did not answer.
+// Either way a word that never came sets g_link.io_failed, which tells it from a word of 0.
 uint32_t sys_get_word(uint32_t address);
-// 0 without sending when `data` is null with a nonzero count or the count needs more packets
-// than one command file can hold.
+// 0 without sending when `data` is null with a nonzero count, the count needs more packets
+// than one command file can hold, or the memory for the command is not there.
 uint32_t sys_write_block(uint32_t address, const uint8_t* data, uint32_t count);
 
 // Drive form only.
 uint32_t sys_command_10();
 
 // HID form only. `buffer` receives the 64-byte answer, zeros where none came. Codes other than
-// 16, 17, 18, 19 and 21 are not sent; the buffer is then zeroed.
-void hid_query(uint8_t code, uint8_t* buffer);
-void hid_write_block(uint32_t address, const uint8_t* data, uint32_t count);
+// 16, 17, 18, 19 and 21 are not sent; the buffer is then zeroed. Returns the answer's data
+// bytes, 0 when none came (or the query was not sent).
+int32_t hid_query(uint8_t code, uint8_t* buffer);
+// Code 24 reports, 56 bytes each. Returns 1, or 0 at the first report that did not go out:
+// nothing after it is sent, so no later piece lands behind a hole.
+uint32_t hid_write_block(uint32_t address, const uint8_t* data, uint32_t count);
 // The first 32 bytes of the answer to code 26.
 void hid_read_32(uint8_t* buffer);
-// One 32-byte write report, code 128 or 129 (any other code is not sent).
-void hid_write_32(uint8_t code, uint32_t address, const uint8_t* data);
+// One 32-byte write report, code 128 or 129 (any other code is not sent). Returns 1, or 0 when
+// the report did not go out.
+uint32_t hid_write_32(uint8_t code, uint32_t address, const uint8_t* data);
 // Code 129 reports, 32 bytes each. Returns 1; 0 without sending when `count` is not a whole
-// number of 32-byte pieces (the last piece would be read past the data).
+// number of 32-byte pieces (the last piece would be read past the data), and 0 at the first
+// report that did not go out, after which nothing more is sent.
 uint32_t hid_write_block_32(uint32_t address, const uint8_t* data, uint32_t count);

@@ -74,13 +74,16 @@ bool probe_drive() {
       static_cast<uint32_t>(parse_decimal(sector + kDateOffset, sizeof sector - kDateOffset));
   if (std::memcmp(sector + kBootOffset, "BOOT", 4) == 0) {
     std::memcpy(g_link.key_data, sector + kKeyOffset, sizeof g_link.key_data);
+    g_link.key_missing = false;
   } else {
     // Ask for the device data: the status sector buffer itself becomes the request packet.
     sector[1] = kFamilySystem;
     sector[2] = kSysKeyRequest;
-    send_command(sector, kPacketSize);
-    read_reply(0, sector, sizeof sector);
+    const bool sent = send_command(sector, kPacketSize) == kPacketSize;
+    const bool answered = read_reply(0, sector, sizeof sector) == sizeof sector;
     std::memcpy(g_link.key_data, sector, sizeof g_link.key_data);
+    // Without the answer these bytes are the request's own: not a key to encipher with.
+    g_link.key_missing = !sent || !answered;
   }
   return true;
 }
@@ -89,15 +92,19 @@ bool open_device() {
   g_link.hid_link = false;
   g_link.date_number = 0;
   g_link.drive_refused = false;
+  g_link.name_missing = false;
   std::memset(g_link.device_name, 0, sizeof g_link.device_name);
   if (probe_hid()) {
     g_link.hid_link = true;
+    // A device that answers neither query is still taken, as the protocol has it; what did
+    // not come is remembered, so it is shown and a key of zeros never enciphers a write.
     uint8_t answer[kHidReportSize] = {};
-    hid_query(kHidQueryName, answer);
+    g_link.name_missing = hid_query(kHidQueryName, answer) <= 0;
     answer[kHidReportSize - 1] = 0;
     copy_text(g_link.device_name, kDeviceNameMax, answer, sizeof answer);
-    hid_query(kHidQueryKey, answer);
+    const int32_t key_bytes = hid_query(kHidQueryKey, answer);
     std::memcpy(g_link.key_data, answer, sizeof g_link.key_data);
+    g_link.key_missing = key_bytes < static_cast<int32_t>(sizeof g_link.key_data);
     locate_drive_for_hid_link();
     return true;
   }

@@ -22,6 +22,12 @@ struct LinkState {
   // Found over HID, but no drive carries the device: the drive transport writes and reads
   // nothing rather than use files in the working folder.
   bool drive_refused;
+  // Over HID, the name query got no answer: device_name is empty for that reason.
+  bool name_missing;
+  // key_data did not come from the device (its key query or key request got no whole
+  // answer): a write enciphered with it would reach the cartridge as garbage, so ciphered
+  // writes are refused (cipher_key_usable).
+  bool key_missing;
 };
 
 extern LinkState g_link;

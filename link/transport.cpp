@@ -181,6 +181,15 @@ uint32_t read_dump(int32_t offset, uint8_t* buffer, uint32_t count) {
   return read_device_file("%sDUMP.ROM", offset, buffer, count);
 }
 
+uint32_t read_dump_at(uint32_t address, uint8_t* buffer, uint32_t count) {
+  if (count == 0) return 0;
+  if (address > static_cast<uint32_t>(INT32_MAX)) {
+    g_link.io_failed = true;
+    return 0;
+  }
+  return read_dump(static_cast<int32_t>(address), buffer, count);
+}
+
 uint32_t save_file(const char* name, const uint8_t* data, uint32_t count) {
   char temporary[kRootPathSize + 8];
   int n = std::snprintf(temporary, sizeof temporary, "%s.tmp", name);

@@ -35,6 +35,10 @@ uint32_t read_reply(int32_t offset, uint8_t* buffer, uint32_t count);
 
 // The same on "DUMP.ROM", the window onto cartridge memory.
 uint32_t read_dump(int32_t offset, uint8_t* buffer, uint32_t count);
+// read_dump at a cartridge address, which may lie past the largest file offset (2^31 - 1):
+// such an address reads nothing and counts as a read that did not deliver (g_link.io_failed),
+// so the caller's buffer is never taken for cartridge bytes. A count of 0 reads nothing.
+uint32_t read_dump_at(uint32_t address, uint8_t* buffer, uint32_t count);
 
 // File routines on a plain file name.
 // Saves a user's output file: written under a temporary name in the same folder and renamed

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "link/link_state.h"
 #include "nes/flash_job_parts.h"
 #include "nes/nes_family.h"
 #include "platform/print.h"
@@ -134,7 +135,7 @@ const ChrFlashJob k5120{
 
 void flash_command(uint16_t address, uint8_t value) { nes_ppu_write_byte(address, value); }
 
-void erase_unit(const ChrFlashJob& job, const EraseUnit& unit, uint8_t* local) {
+bool erase_unit(const ChrFlashJob& job, const EraseUnit& unit, uint8_t* local) {
   for (const RegWrite& w : unit.bank_writes) flash_register_write(w.address, w.value);
   flash_command(kUnlock1, 0xAA);
   flash_command(kUnlock2, 0x55);
@@ -149,10 +150,12 @@ void erase_unit(const ChrFlashJob& job, const EraseUnit& unit, uint8_t* local) {
   // No time-out: a chip that takes long shows it through the progress output.
   for (;;) {
     nes_ppu_read_block(kChipStart, local, kIdReadLength);
-    if (local[0] == 0xFF) break;
+    if (g_link.io_failed || local[0] == 0xFF) break;
     flash_poll_wait(job.progress, local, job.pause_ms);
   }
+  if (g_link.io_failed) return false;
   print_message("%s", unit.message);
+  return true;
 }
 
 bool run_chr_flash(const ChrFlashJob& job, const uint8_t* data, uint32_t length) {
@@ -165,7 +168,12 @@ bool run_chr_flash(const ChrFlashJob& job, const uint8_t* data, uint32_t length)
   flash_print_first_bytes(local.data());
   flash_command(kUnlock1, 0xF0);
 
-  for (const EraseUnit& unit : job.erase) erase_unit(job, unit, local.data());
+  for (const EraseUnit& unit : job.erase) {
+    if (!erase_unit(job, unit, local.data())) {
+      print_message("%s", kFlashEraseLost);
+      return false;
+    }
+  }
   if (job.after_erase != nullptr) print_message("%s", job.after_erase);
 
   print_message("Flash......\n");

@@ -65,6 +65,7 @@ void write_block(uint8_t sub, uint16_t address, const uint8_t* source, uint16_t 
   const bool ciphered = (sub == kNesSubPrgProgram || sub == kNesSubChrProgram ||
                          sub == kNesSubPrgProgram29gl) &&
                         !fast_level();
+  if (ciphered && !cipher_key_usable()) return;
   // At least one slot, so that even an empty command hands the transport a real buffer.
   std::vector<uint8_t> buffer(std::max<uint32_t>(packets, 1) * kPacketSize, 0);
   for (uint32_t k = 0; k < packets; ++k) {

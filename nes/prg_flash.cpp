@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link_state.h"
 #include "nes/flash_id.h"
 #include "nes/flash_job_parts.h"
 #include "nes/nes_family.h"
@@ -116,7 +117,7 @@ void clear_protection() {
   for (const RegWrite& w : kSequence) flash_command(w.address, w.value);
 }
 
-void erase_unit(const PrgFlashJob& job, const EraseUnit& unit, uint8_t* local) {
+bool erase_unit(const PrgFlashJob& job, const EraseUnit& unit, uint8_t* local) {
   if (unit.reset_address != 0) flash_command(unit.reset_address, kReset);
   for (const RegWrite& w : unit.bank_writes) flash_register_write(w.address, w.value);
   flash_command(job.unlock1, 0xAA);
@@ -128,10 +129,12 @@ void erase_unit(const PrgFlashJob& job, const EraseUnit& unit, uint8_t* local) {
   // No time-out: a chip that takes long shows it through the progress output.
   for (;;) {
     nes_cpu_read_block(job.poll_address, local, kIdReadLength);
-    if (local[0] == 0xFF) break;
+    if (g_link.io_failed || local[0] == 0xFF) break;
     flash_poll_wait(job.progress, local, job.pause_ms);
   }
+  if (g_link.io_failed) return false;
   if (!unit.message.empty()) print_message("%s", unit.message.c_str());
+  return true;
 }
 
 // Programs one block and reads it back; false when the read-back differs.
@@ -163,7 +166,12 @@ bool run_prg_flash(const PrgFlashJob& job, const uint8_t* data, uint32_t length)
 
   const std::vector<EraseUnit> plan =
       job.erase.empty() ? window_erase_plan(flash_chip_size) : job.erase;
-  for (const EraseUnit& unit : plan) erase_unit(job, unit, local.data());
+  for (const EraseUnit& unit : plan) {
+    if (!erase_unit(job, unit, local.data())) {
+      print_message("%s", kFlashEraseLost);
+      return false;
+    }
+  }
 
   print_message("Flash......\n");
   nes_program_setup(0x8000, 0x8AAA, 0xA555, 0x8AAA);

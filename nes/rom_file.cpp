@@ -17,6 +17,20 @@ constexpr uint16_t kSerialRegister = 0x8000;
 
 }  // namespace
 
+RomFileLayout rom_file_layout(const uint8_t* image, uint32_t n) {
+  RomFileLayout layout{n % 256 != 0, 0, 0, true};
+  if (!layout.header) return layout;
+  if (n < kHeaderSize) {
+    layout.usable = false;
+    return layout;
+  }
+  layout.prg = image[4] * kPrgUnit;
+  layout.chr = image[5] * kChrUnit;
+  // The header is trusted for its two sizes, but never past the bytes that were loaded.
+  layout.usable = layout.prg != 0 && n >= kHeaderSize + layout.prg + layout.chr;
+  return layout;
+}
+
 RomFileResult flash_rom_file_run(const char* file_name) {
   const char* name = file_name != nullptr ? file_name : kRomFileDefault;
   identify_flash();
@@ -29,20 +43,20 @@ RomFileResult flash_rom_file_run(const char* file_name) {
     print_message("%s is larger than %u bytes: only its first %u bytes are used.\n", name,
                   kRomFileMax, kRomFileMax);
   }
+  const RomFileLayout layout = rom_file_layout(g_image_buffer, n);
   // A size that is a multiple of 256 means no header: the file is not programmed.
-  if (n % 256 == 0) {
+  if (!layout.header) {
     return work_ram_test(g_image_buffer, n) ? RomFileResult::ram_tested : RomFileResult::ram_failed;
   }
 
-  const uint32_t prg = g_image_buffer[4] * kPrgUnit;
-  const uint32_t chr = g_image_buffer[5] * kChrUnit;
+  const uint32_t prg = layout.prg;
+  const uint32_t chr = layout.chr;
   print_message("PRG: %d CHR: %d\n", static_cast<int>(prg), static_cast<int>(chr));
-  // The header is trusted for its two sizes, but never past the bytes that were loaded.
   if (prg == 0) {
     print_message("The header gives no PRG data; nothing erased.\n");
     return RomFileResult::refused;
   }
-  if (n < kHeaderSize + prg + chr) {
+  if (!layout.usable) {
     print_message(
         "The file holds %u bytes, but its header needs %u (16 + PRG %u + CHR %u); "
         "nothing erased.\n",

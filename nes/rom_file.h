@@ -16,6 +16,17 @@ enum class RomFileResult : uint8_t {
   refused,        // a header the file cannot satisfy: said why, nothing erased
 };
 
+// What the first `n` bytes of a ROM file (as loaded, at most kRomFileMax) say about it: a size
+// that is a multiple of 256 has no header; otherwise header bytes 4 and 5 give the PRG and CHR
+// sizes. `usable` is false for a header the file cannot satisfy (no PRG, or fewer bytes than
+// 16 + PRG + CHR), which the job refuses before anything is erased.
+struct RomFileLayout {
+  bool header;
+  uint32_t prg, chr;
+  bool usable;
+};
+RomFileLayout rom_file_layout(const uint8_t* image, uint32_t n);
+
 // Identifies the flash chip, loads the file (null: "gac.nes") and programs it, or runs the
 // work-RAM test for a file without header. Does not end the process.
 RomFileResult flash_rom_file_run(const char* file_name);

@@ -12,7 +12,9 @@ uint32_t plat_write_file(const char* name, const uint8_t* data, uint32_t count);
 
 // Reads up to `count` bytes at `offset` into `buffer`; returns bytes read, 0 when the
 // file cannot be opened. With `unbuffered` the data never comes from a cache, and an
-// offset or count that is not a whole number of sectors delivers nothing (returns 0).
+// offset or count that is not a whole number of sectors delivers nothing (returns 0); a
+// buffer that is not page-aligned is read through aligned room, since the system takes an
+// unbuffered read only into a sector-aligned buffer.
 uint32_t plat_read_at(const char* name, uint8_t* buffer, uint32_t count, int32_t offset,
                       bool unbuffered);
 

@@ -1,5 +1,10 @@
 #include "platform/seam.h"
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/os.h"
@@ -14,6 +19,44 @@ const PlatformOps* g_ops = nullptr;
 void (*g_sleep)(uint32_t) = nullptr;
 
 const PlatformOps& ops() { return g_ops ? *g_ops : plat_os_ops(); }
+
+// Alignment of the buffer an unbuffered read lands in: a page, which is a whole number of
+// sectors on every drive.
+constexpr uintptr_t kReadAlign = 4096;
+// Up to this size the aligned room is kept from one read to the next.
+constexpr size_t kKeptRoomMax = 0x800000;
+
+// Room of at least `size` bytes starting at an aligned address, inside `storage`.
+uint8_t* aligned_room(std::unique_ptr<uint8_t[]>& storage, size_t size) {
+  storage.reset(new (std::nothrow) uint8_t[size + kReadAlign]);
+  if (!storage) return nullptr;
+  const auto at = reinterpret_cast<uintptr_t>(storage.get());
+  return storage.get() + (kReadAlign - at % kReadAlign) % kReadAlign;
+}
+
+// An unbuffered read into a buffer that is not aligned goes through aligned room: Windows
+// refuses such a read outright, and the rule is kept on every platform alike.
+uint32_t read_unbuffered_aligned(const char* name, uint8_t* buffer, uint32_t count,
+                                 int32_t offset) {
+  static std::unique_ptr<uint8_t[]> kept_storage;
+  static uint8_t* kept = nullptr;
+  static size_t kept_size = 0;
+  std::unique_ptr<uint8_t[]> fresh_storage;
+  uint8_t* room = nullptr;
+  if (count <= kept_size) {
+    room = kept;
+  } else if (count <= kKeptRoomMax) {
+    kept = aligned_room(kept_storage, kKeptRoomMax);
+    kept_size = kept ? kKeptRoomMax : 0;
+    room = kept;
+  } else {
+    room = aligned_room(fresh_storage, count);
+  }
+  if (!room) return 0;
+  const uint32_t got = std::min(ops().read_at(name, room, count, offset, true), count);
+  std::memcpy(buffer, room, got);
+  return got;
+}
 }  // namespace
 
 const PlatformOps& plat_os_ops() { return kOsOps; }
@@ -35,6 +78,9 @@ uint32_t plat_read_at(const char* name, uint8_t* buffer, uint32_t count, int32_t
   // virtual device behave alike.
   if (unbuffered && (offset < 0 || offset % kSectorSize != 0 || count % kSectorSize != 0)) {
     return 0;
+  }
+  if (unbuffered && buffer && reinterpret_cast<uintptr_t>(buffer) % kReadAlign != 0) {
+    return read_unbuffered_aligned(name, buffer, count, offset);
   }
   return ops().read_at(name, buffer, count, offset, unbuffered);
 }

@@ -64,13 +64,21 @@ int device_info(const std::vector<std::string>&) {
   for (uint8_t b : g_link.key_data) keyed = keyed || b != 0;
   std::printf("Link: %s\n", g_link.hid_link ? "HID" : "drive");
   std::printf("Root: %s\n", g_link.root_path[0] ? g_link.root_path : "(none)");
-  std::printf("Name: %s\n", shown_text(reinterpret_cast<const uint8_t*>(g_link.device_name),
-                                       kDeviceNameMax).c_str());
+  std::printf("Name: %s\n",
+              g_link.name_missing
+                  ? "(none: the device did not answer the name query)"
+                  : shown_text(reinterpret_cast<const uint8_t*>(g_link.device_name),
+                               kDeviceNameMax).c_str());
   std::printf("Identity: %s\n",
               read ? shown_text(sector, kIdentityShown).c_str() : "(status sector unreadable)");
   std::printf("Protocol level: %d\n", g_link.protocol_level);
   std::printf("Date number: %u\n", g_link.date_number);
-  std::printf("Key data: %s\n", keyed ? "from the device" : "none (eight zero bytes)");
+  if (g_link.key_missing) {
+    std::printf("Key data: none: the device did not answer the %s; ciphered writes are "
+                "refused\n", g_link.hid_link ? "key query" : "key request");
+  } else {
+    std::printf("Key data: %s\n", keyed ? "from the device" : "none (eight zero bytes)");
+  }
   return kExitDone;
 }
 
@@ -119,7 +127,15 @@ int get_word(const std::vector<std::string>& args) {
                  static_cast<unsigned long long>(address));
     return kExitUsage;
   }
+  g_link.io_failed = false;
   const uint32_t word = sys_get_word(static_cast<uint32_t>(address));
+  // A request that did not go out or an answer that never came gives a word of 0, which is
+  // no word the device said.
+  if (g_link.io_failed) {
+    runner_error("the device did not answer the word read at 0x%llX",
+                 static_cast<unsigned long long>(address));
+    return kExitFailed;
+  }
   // The drive answers two bytes, the HID report four.
   std::printf(g_link.hid_link ? "Word at 0x%06X: 0x%08X\n" : "Word at 0x%08X: 0x%04X\n",
               static_cast<unsigned>(address), static_cast<unsigned>(word));

@@ -91,6 +91,7 @@ bool start_device() {
   if (!open_device() || g_link.drive_refused) {
     std::fflush(stdout);
     std::fprintf(stderr, "Open device error.\n");
+    if (g_link.drive_refused) std::fprintf(stderr, "%s\n", kHidWithoutDrive);
     return false;
   }
   std::printf("Device: %s\n", g_link.device_name);

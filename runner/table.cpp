@@ -49,11 +49,18 @@ int chr_flash_4100_2k1k(const std::vector<std::string>& args);
 int chr_flash_4k_upper(const std::vector<std::string>& args);
 int chr_flash_4k_inverted(const std::vector<std::string>& args);
 int chr_flash_5120_1k(const std::vector<std::string>& args);
+bool check_prg_pair(const std::vector<std::string>& args);
+bool check_prg_window(const std::vector<std::string>& args);
+bool check_prg_banks(const std::vector<std::string>& args);
+bool check_chr_boot(const std::vector<std::string>& args);
+bool check_chr_banks(const std::vector<std::string>& args);
+bool check_chr_4k_banks(const std::vector<std::string>& args);
 }  // namespace runner_nes_flash
 
 namespace runner_nes_rom {
 int ginga_dump(const std::vector<std::string>& args);
 int flash_rom_file(const std::vector<std::string>& args);
+bool check_flash_rom_file(const std::vector<std::string>& args);
 int misc_byte_probe(const std::vector<std::string>& args);
 int save_ram_dump(const std::vector<std::string>& args);
 }  // namespace runner_nes_rom
@@ -127,7 +134,8 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, 0, runner_nes_rom::ginga_dump},
       {"flash-rom-file", "[FILE]",
        "program an NES ROM file (default gac.nes) into the $5116/$5120 flash board",
-       0, 1, runner_nes_rom::flash_rom_file},
+       0, 1, runner_nes_rom::flash_rom_file,
+       runner_nes_rom::check_flash_rom_file},
       {"misc-byte-probe", "",
        "load 0 to 3 into the serial register at $8000 and print the misc byte after each",
        0, 0, runner_nes_rom::misc_byte_probe},
@@ -139,43 +147,56 @@ const std::vector<RunnerJob>& runner_jobs() {
        0, 0, runner_nes_flash::work_ram_test},
       {"prg-flash-7000-pair", "FILE",
        "PRG flash, two 32 KiB banks by $7000 (64 KiB of FILE)",
-       1, 1, runner_nes_flash::prg_flash_7000_pair},
+       1, 1, runner_nes_flash::prg_flash_7000_pair,
+       runner_nes_flash::check_prg_pair},
       {"prg-flash-5116-window", "FILE",
        "PRG flash, 8 KiB banks by $5116, first MiB erased; last 16 KiB at banks 7E/7F",
-       1, 1, runner_nes_flash::prg_flash_5116_window},
+       1, 1, runner_nes_flash::prg_flash_5116_window,
+       runner_nes_flash::check_prg_window},
       {"prg-flash-8000-bank", "FILE",
        "PRG flash, 8 KiB banks by $8000; erases banks 0 and 16",
-       1, 1, runner_nes_flash::prg_flash_8000_bank},
+       1, 1, runner_nes_flash::prg_flash_8000_bank,
+       runner_nes_flash::check_prg_banks},
       {"prg-flash-8001-one-sector", "FILE",
        "PRG flash, 8 KiB banks by $8000 = 6/$8001; erases the first sector",
-       1, 1, runner_nes_flash::prg_flash_8001_one_sector},
+       1, 1, runner_nes_flash::prg_flash_8001_one_sector,
+       runner_nes_flash::check_prg_banks},
       {"prg-flash-8001-two-sectors", "FILE",
        "PRG flash, 8 KiB banks by $8000 = 6/$8001; erases banks 0 and 16",
-       1, 1, runner_nes_flash::prg_flash_8001_two_sectors},
+       1, 1, runner_nes_flash::prg_flash_8001_two_sectors,
+       runner_nes_flash::check_prg_banks},
       {"prg-flash-8001-two-sectors-5000", "FILE",
        "as prg-flash-8001-two-sectors, with $5000 = 0 first",
-       1, 1, runner_nes_flash::prg_flash_8001_two_sectors_5000},
+       1, 1, runner_nes_flash::prg_flash_8001_two_sectors_5000,
+       runner_nes_flash::check_prg_banks},
       {"prg-flash-8001-chip-5000", "FILE",
        "PRG flash, 8 KiB banks by $8001 and $5000 (1 MiB blocks); chip erase",
-       1, 1, runner_nes_flash::prg_flash_8001_chip_5000},
+       1, 1, runner_nes_flash::prg_flash_8001_chip_5000,
+       runner_nes_flash::check_prg_banks},
       {"chr-flash-8001-boot-sectors", "FILE",
        "CHR flash, 8 KiB banks by $8001; boot-sector chip (256 KiB of FILE)",
-       1, 1, runner_nes_flash::chr_flash_8001_boot_sectors},
+       1, 1, runner_nes_flash::chr_flash_8001_boot_sectors,
+       runner_nes_flash::check_chr_boot},
       {"chr-flash-9000-1k", "FILE",
        "CHR flash, 1 KiB banks by $9000-$9007 and $A000-$A007",
-       1, 1, runner_nes_flash::chr_flash_9000_1k},
+       1, 1, runner_nes_flash::chr_flash_9000_1k,
+       runner_nes_flash::check_chr_banks},
       {"chr-flash-4100-2k1k", "FILE",
        "CHR flash, MMC3-like 2 KiB/1 KiB banks and $4100",
-       1, 1, runner_nes_flash::chr_flash_4100_2k1k},
+       1, 1, runner_nes_flash::chr_flash_4100_2k1k,
+       runner_nes_flash::check_chr_banks},
       {"chr-flash-4k-upper", "FILE",
        "CHR flash, 4 KiB banks; from bank 64 through PPU $1000",
-       1, 1, runner_nes_flash::chr_flash_4k_upper},
+       1, 1, runner_nes_flash::chr_flash_4k_upper,
+       runner_nes_flash::check_chr_4k_banks},
       {"chr-flash-4k-inverted", "FILE",
        "CHR flash, 4 KiB banks; from bank 64 with the halves inverted",
-       1, 1, runner_nes_flash::chr_flash_4k_inverted},
+       1, 1, runner_nes_flash::chr_flash_4k_inverted,
+       runner_nes_flash::check_chr_4k_banks},
       {"chr-flash-5120-1k", "FILE",
        "CHR flash, 1 KiB banks by $5120-$5127 and $5130",
-       1, 1, runner_nes_flash::chr_flash_5120_1k},
+       1, 1, runner_nes_flash::chr_flash_5120_1k,
+       runner_nes_flash::check_chr_banks},
       {"port-wake", "", "wake the command port of a family 20 cartridge; prints the result", 0,
        0, runner_fams::port_wake_job},
       {"port-check", "", "check that a family 20 cartridge's command port answers", 0, 0,

@@ -63,6 +63,8 @@ class VirtualDeviceTest : public ::testing::Test {
     vdev::attach({{kVirtualRoot, true, &device}});
   }
   void TearDown() override {
+    // Every unbuffered read met Windows' rule (whole sectors into an aligned buffer).
+    EXPECT_EQ(device.refused_reads(), 0u);
     vdev::detach();
     reset_program_state();
   }

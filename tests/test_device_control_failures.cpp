@@ -1,8 +1,12 @@
 // The device's system commands when a command file cannot be written: a failure is never
 // reported as a command sent, and a two-packet request never reaches the device half.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +19,8 @@
 #include "virtual_device/hid_device.h"
 
 namespace {
+
+using vdev::HidFault;
 
 // Wraps the virtual device's file calls and refuses the command files chosen by number.
 const PlatformOps* g_inner = nullptr;
@@ -72,6 +78,29 @@ TEST_F(DeviceControlFailureTest, BootRequestOverTheDriveIsNeverHalfSent) {
   EXPECT_EQ(device.system().refused, 0u) << "no confirmation ever arrived alone";
 }
 
+// A block near the largest count needs a command buffer of 4 GiB: memory that is not there
+// refuses the write (result 0, nothing sent) rather than end the program.
+TEST_F(DeviceControlFailureTest, BlockWithoutMemoryForItsCommandIsRefused) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit and the sanitizer's shadow memory do not mix";
+#endif
+  const std::vector<uint8_t> data(16, 0x5A);
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    constexpr rlim_t kTwoGiB = rlim_t{2} << 30;
+    const rlimit limit{kTwoGiB, kTwoGiB};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+    // 8,388,607 packets: the largest count one command file can carry.
+    _exit(sys_write_block(0, data.data(), 0x7FFFFF00) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the program ended on signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(command_files().empty());
+}
+
 // Over HID: a report that did not go out is not reported as a command carried out.
 class HidControlFailureTest : public VirtualDeviceTest {
  protected:
@@ -116,6 +145,59 @@ TEST_F(HidControlFailureTest, ReportsThatDidNotGoOutReturnZero) {
     EXPECT_EQ(device.system().parameter, went ? 0x11223344u : 0u) << c.what;
     EXPECT_EQ(device.system().memory.size(), went ? 300u : 0u) << c.what;
   }
+}
+
+// Every block write over HID stops at the first report that does not go out and says so:
+// nothing lands behind a hole, and the caller is not told the block went.
+TEST_F(HidControlFailureTest, EveryBlockWriteStopsAtTheFirstLostReportAndSaysSo) {
+  const std::vector<uint8_t> data = pattern_bytes(200);  // 4 reports of 56, or 7 of 32 bytes
+  struct Case {
+    const char* what;
+    std::function<uint32_t()> write;
+    uint8_t code;
+  };
+  const Case cases[] = {
+      {"sys_write_block", [&] { return sys_write_block(0x100, data.data(), 200); }, 25},
+      {"hid_write_block", [&] { return hid_write_block(0x100, data.data(), 200); }, 24},
+      {"hid_write_block_32", [&] { return hid_write_block_32(0x100, data.data(), 192); }, 129},
+  };
+  for (const Case& c : cases) {
+    for (const HidFault fault : {HidFault::time_out, HidFault::failure}) {
+      SCOPED_TRACE(std::string(c.what) + (fault == HidFault::time_out ? " time-out" : " failure"));
+      hid.faults().write = fault;
+      hid.faults().writes_before_fault = 1;  // the second report is lost
+      device.system() = {};
+      g_link.io_failed = false;
+      const size_t before = hid.reports().size();
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(c.write(), 0u);
+      testing::internal::GetCapturedStdout();
+      EXPECT_TRUE(g_link.io_failed);
+      ASSERT_EQ(hid.reports().size(), before + 1) << "nothing after the lost report";
+      EXPECT_EQ(hid.reports().back().data[0], c.code);
+      // Only the first piece reached the device's memory.
+      const size_t first_piece = c.code == 129 ? 32 : 56;
+      EXPECT_EQ(device.system().memory.size(), first_piece);
+    }
+  }
+  hid.faults().write = HidFault::none;
+  for (const Case& c : cases) EXPECT_EQ(c.write(), 1u) << c.what;
+}
+
+// An answer that carries what was asked for and never came is a loss the caller learns of; an
+// answer that carries nothing is not waited for.
+TEST_F(HidControlFailureTest, MissingAnswersRaiseTheFlagOnlyWhereTheyCarrySomething) {
+  hid.faults().read = HidFault::time_out;
+  uint8_t buffer[64] = {};
+  g_link.io_failed = false;
+  hid_read_32(buffer);
+  EXPECT_TRUE(g_link.io_failed) << "32-byte read";
+  g_link.io_failed = false;
+  EXPECT_EQ(hid_query(kHidQuery18, buffer), 0);
+  EXPECT_TRUE(g_link.io_failed) << "query";
+  g_link.io_failed = false;
+  EXPECT_EQ(sys_put_parameter(5), 1u);
+  EXPECT_FALSE(g_link.io_failed) << "parameter write";
 }
 
 // A block write stops at the first report that does not go out: nothing lands behind a hole.

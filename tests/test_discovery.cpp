@@ -4,6 +4,7 @@
 
 #include "link/discovery.h"
 #include "link/link_state.h"
+#include "tests/fault_ops.h"
 #include "tests/support.h"
 
 namespace {
@@ -87,6 +88,35 @@ TEST_F(DiscoveryTest, KeyByRequestSendsOneSystemCommandAndReadsOffsetZero) {
   EXPECT_EQ(last.offset, 0u);
   EXPECT_EQ(0, std::memcmp(g_link.key_data, d.config().key.data(), 8));
   EXPECT_EQ(g_link.command_counter, 1);
+  EXPECT_FALSE(g_link.key_missing);
+}
+
+// The device is found all the same, but a key whose request or answer was lost is known not
+// to be the device's.
+TEST_F(DiscoveryTest, LostKeyRequestOrAnswerLeavesTheKeyMissing) {
+  struct Case {
+    const char* what;
+    Fault fault;
+    uint32_t nth;
+    bool key_missing;
+  };
+  const Case cases[] = {
+      {"all went", Fault::none, 0, false},
+      {"request not written", Fault::write_error, 1, true},
+      {"answer not read", Fault::read_error, 2, true},
+      {"answer short", Fault::short_read, 2, true},
+  };
+  for (const Case& c : cases) {
+    reset_program_state();
+    vdev::Device d;
+    d.config().key_source = KeySource::request;
+    vdev::attach({{"/v/E/", true, &d}});
+    fault_install(c.fault, c.nth, "/v/E/");
+    EXPECT_TRUE(open_device()) << c.what;
+    fault_remove();
+    EXPECT_EQ(g_link.key_missing, c.key_missing) << c.what;
+    vdev::detach();
+  }
 }
 
 TEST_F(DiscoveryTest, DateNumberParse) {

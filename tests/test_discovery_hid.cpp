@@ -95,7 +95,30 @@ TEST_F(HidDiscoveryTest, SilentOrFailingHidDeviceStillCounts) {
     EXPECT_STREQ(g_link.device_name, "") << c.what;
     const uint8_t zeros[8] = {};
     EXPECT_EQ(0, std::memcmp(g_link.key_data, zeros, 8)) << c.what;
+    // Taken all the same, but what did not come is known: the zeros never key a write.
+    EXPECT_TRUE(g_link.name_missing) << c.what;
+    EXPECT_TRUE(g_link.key_missing) << c.what;
   }
+}
+
+TEST_F(HidDiscoveryTest, KeyCountsAsTheDevicesOnlyWhenAllEightBytesCame) {
+  vdev::attach({{"/v/E/", true, &drive}});
+  vdev::attach_hid({&hid});
+  struct Case {
+    int32_t transfer;  // bytes each answer completes with, report ID included
+    bool key_missing;
+  };
+  for (const Case c : {Case{-1, false}, Case{9, false}, Case{8, true}, Case{2, true}}) {
+    hid.faults().answer_transfer = c.transfer;
+    ASSERT_TRUE(open_device());
+    EXPECT_FALSE(g_link.name_missing) << c.transfer;
+    EXPECT_EQ(g_link.key_missing, c.key_missing) << c.transfer;
+  }
+  // A device whose key is eight zero bytes gave it all the same.
+  hid.faults().answer_transfer = -1;
+  hid.config().key = {};
+  ASSERT_TRUE(open_device());
+  EXPECT_FALSE(g_link.key_missing);
 }
 
 TEST_F(HidDiscoveryTest, NameIsBoundedAndTheLastByteForcedToZero) {
@@ -229,7 +252,8 @@ TEST_F(HidDiscoveryTest, EntryReportsOpenDeviceErrorWithoutADeviceDrive) {
   TempDir folder;
   vdev::attach({});
   vdev::attach_hid({&hid});
-  EXPECT_EQ(run_entry_in(folder), "Open device error.\nPlease press any key to exit...\n");
+  EXPECT_EQ(run_entry_in(folder), std::string("Open device error.\n") + kHidWithoutDrive +
+                                      "\nPlease press any key to exit...\n");
   EXPECT_FALSE(std::filesystem::exists(folder.path("CMD0.CMD")));
   EXPECT_FALSE(std::filesystem::exists(folder.path("f90.sav")));
 }

@@ -55,6 +55,9 @@ TEST_F(Fam19Test, ReadBlockUsesTheWindowOnlyAtWholeKilobytes) {
       {0x200000, 0x10000, true, 0},  {0x200002, 0x10000, false, 32},
       {0x000400, 1000, false, 1},    {0x000400, 4097, false, 3},
       {0x7FFFFC00, 0x800, false, 1}, {0x000000, 0, true, 0},
+      // The last window read ends exactly at 2^31, the end of the file offsets.
+      {0x7FFFFC00, 0x400, true, 0},  {0x7FFF0000, 0x10000, true, 0},
+      {0x7FFFFC00, 0xC00, false, 2}, {0x80000000, 0x400, false, 1},
   };
   Bytes buffer(0x10000);
   for (const auto& c : cases) {

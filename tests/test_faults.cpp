@@ -17,8 +17,10 @@
 #include "link/cipher.h"
 #include "link/link_state.h"
 #include "nes/nes_family.h"
+#include "platform/sleep.h"
 #include "tests/fault_ops.h"
 #include "tests/support.h"
+#include "virtual_device/cartridges.h"
 #include "virtual_device/nes_boards.h"
 
 namespace {
@@ -34,8 +36,18 @@ struct RunnerRow {
   const char* identity;  // the firmware the device reports
   const char* memory;    // the cartridge memory the command reads or writes (see memory())
   uint32_t offset;       // where in that memory its bytes begin
-  uint32_t input_size;   // bytes of "$IN" (0: the command reads into "$OUT")
+  uint32_t input_size;   // bytes of "$IN" (0: the command reads into "$OUT" or erases)
+  // A kind of the cartridge table with its options ("$ROM": a file of patterned contents);
+  // nullptr: the F90 board.
+  const char* cartridge = nullptr;
+  vdev::CartridgeOptions options = {};
+  uint32_t erased = 0;  // an erase: the bytes from `offset` that read 0xFF once it is done
+  // A job that reports its failures on standard output, in lines holding one of these words.
+  std::vector<std::string> job_failure_words = {};
 };
+
+// Flash cartridges of the erase rows: 1 MiB chips filled from "$ROM", so an erase shows.
+const vdev::CartridgeOptions kFlashCart = {{"chip-size", "1M"}, {"rom", "$ROM"}};
 
 const RunnerRow kRunnerRows[] = {
     {"read prg, reply file", {"read", "nes-cpu", "0x8000", "5000", "$OUT"}, "NES_HWRKA_FW400",
@@ -47,6 +59,19 @@ const RunnerRow kRunnerRows[] = {
      3000},
     {"write work ram, fast", {"write", "nes-cpu", "0x6100", "$IN"}, "NES_HWRKA_FW403", "f90-wram",
      0x100, 700},
+    // Every slot that erases, and one NES flash job: done means the flash holds what it must.
+    {"erase sfc sector", {"erase", "sfc", "0x10000"}, "SFC_HWRKA_FW308", "sfc_flash", 0x10000, 0,
+     "sfc", kFlashCart, 0x10000},
+    {"erase sfc chip", {"erase", "sfc"}, "SFC_HWRKA_FW308", "sfc_flash", 0, 0, "sfc", kFlashCart,
+     0x100000},
+    {"erase wsc sector", {"erase", "wsc", "0x20000"}, "WSC_HWRKA_FW400", "wsc_flash", 0x20000, 0,
+     "wsc", kFlashCart, 0x10000},
+    {"erase wsc chip", {"erase", "wsc"}, "WSC_HWRKA_FW400", "wsc_flash", 0, 0, "wsc", kFlashCart,
+     0x100000},
+    {"erase n64 sector", {"erase", "n64", "0x10020000"}, "N64_HWRKB_FW400", "N64_ROM", 0x20000, 0,
+     "n64", kFlashCart, 0x10000},
+    {"prg flash job", {"prg-flash-8001-one-sector", "$IN"}, "NES_HWRKA_FW403", "prg", 0, 0x2000,
+     "prg-flash-8001-one-sector", {{"erase-polls", "1"}}, 0, {"error.", "was not confirmed"}},
 };
 
 // A cartridge memory by name: the F90 board's own, or any the inserted cartridge lists.
@@ -71,6 +96,22 @@ class FaultTest : public VirtualDeviceTest {
   void TearDown() override {
     fault_remove();
     VirtualDeviceTest::TearDown();
+  }
+  // The row's cartridge, its "$ROM" option naming a file of patterned contents.
+  void insert_cartridge(const RunnerRow& row) {
+    device.insert(nullptr);  // one cartridge at a time: the last row's leaves the slot
+    if (!row.cartridge) {
+      insert_board();
+      return;
+    }
+    vdev::CartridgeOptions options = row.options;
+    for (auto& [name, value] : options) {
+      if (value != "$ROM") continue;
+      value = folder.path("rom.bin");
+      if (!std::filesystem::exists(value)) write_whole_file(value, pattern_bytes(0x100000, 9));
+    }
+    std::string error;
+    ASSERT_TRUE(vdev::find_cartridge_kind(row.cartridge)->build(device, options, error)) << error;
   }
   void insert_board() {
     vdev::F90Contents contents;
@@ -113,25 +154,32 @@ TEST_F(FaultTest, RunnerCommandsNeverReportUnfinishedWorkAsDone) {
     for (Fault fault : kAllFaults) {
       auto prepare = [&] {
         reset_program_state();
+        plat_install_sleep([](uint32_t) {});  // polls need no real pauses here
         device.clear_trace();
-        device.config().identity = row.identity;
-        insert_board();
+        device.config().name = device.config().identity = row.identity;
+        insert_cartridge(row);
         write_whole_file(in, input);
         write_whole_file(out, kOlderFile);
       };
       each_step(fault, prepare, [&](uint32_t n) {
         const std::string where = std::string(row.name) + ", " + fault_name(fault) + " at " +
                                   std::to_string(n);
-        std::string err;
-        const int code = run_cli(args, nullptr, &err);
+        std::string out_text, err;
+        const int code = run_cli(args, &out_text, &err);
         std::vector<uint8_t>* mem = memory(device, row.memory);
         ASSERT_NE(mem, nullptr) << where;
         if (n == 0) {
           ASSERT_EQ(code, 0) << where << ": " << err;
         }
         if (code == 0) {
-          // Done means done: the output holds the cartridge's bytes, or the cartridge the input's.
-          if (row.input_size == 0) {
+          // Done means done: the output holds the cartridge's bytes, the cartridge the input's,
+          // or the flash reads erased.
+          if (row.erased != 0) {
+            ASSERT_LE(row.offset + row.erased, mem->size()) << where;
+            EXPECT_TRUE(std::all_of(mem->begin() + row.offset,
+                                    mem->begin() + row.offset + row.erased,
+                                    [](uint8_t b) { return b == 0xFF; })) << where;
+          } else if (row.input_size == 0) {
             const auto file = read_whole_file(out);
             ASSERT_LE(row.offset + file.size(), mem->size()) << where;
             EXPECT_TRUE(file.size() > 0 && std::equal(file.begin(), file.end(),
@@ -141,7 +189,11 @@ TEST_F(FaultTest, RunnerCommandsNeverReportUnfinishedWorkAsDone) {
                 << where;
           }
         } else {
-          EXPECT_FALSE(err.empty()) << where;  // a failure is never silent
+          // A failure is never silent: the runner says so, or the job in its own words.
+          const bool job_said = std::any_of(
+              row.job_failure_words.begin(), row.job_failure_words.end(),
+              [&](const std::string& w) { return out_text.find(w) != std::string::npos; });
+          EXPECT_TRUE(!err.empty() || job_said) << where << ": " << out_text;
           EXPECT_EQ(read_whole_file(out), kOlderFile) << where;
         }
         if (fault != Fault::open_failure) {

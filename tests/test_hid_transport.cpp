@@ -206,6 +206,48 @@ TEST_F(HidTransportTest, SystemFailurePrintsTheErrorLine) {
 
 namespace {
 
+// A back end that claims more bytes than the transfer asked for: the caller still gets at most
+// what it asked for, and nothing lands past its buffer.
+int g_fake_device = 0;
+constexpr uint32_t kOverclaim = 300;
+
+uint32_t fake_open(uint32_t, int32_t, int32_t, int32_t, int32_t, void (*add)(HidHandle)) {
+  add(&g_fake_device);
+  return 1;
+}
+HidIo fake_read(HidHandle, uint8_t* transfer, uint32_t length, uint32_t, uint32_t* count) {
+  for (uint32_t i = 0; i < length; ++i) transfer[i] = static_cast<uint8_t>(i);
+  *count = length + kOverclaim;
+  return HidIo::done;
+}
+HidIo fake_write(HidHandle, const uint8_t*, uint32_t length, uint32_t, uint32_t* count) {
+  *count = length + kOverclaim;
+  return HidIo::done;
+}
+void fake_close(HidHandle) {}
+long fake_error(char* text, uint32_t capacity) {
+  if (capacity > 0) text[0] = '\0';
+  return 0;
+}
+const HidOps kOverclaimingOps = {fake_open, fake_read, fake_write, fake_close, fake_error};
+
+TEST(HidTransportClamp, ABackEndThatClaimsMoreIsCutToWhatWasAsked) {
+  plat_install_hid_ops(&kOverclaimingOps);
+  ASSERT_EQ(hid_open_devices(1, kVendor, kProduct, -1, -1), 1);
+  struct Guarded {
+    uint8_t data[64];
+    uint8_t guard[64];
+  } buffer{};
+  std::memset(buffer.guard, 0xEE, sizeof buffer.guard);
+  EXPECT_EQ(hid_read_report(0, buffer.data, sizeof buffer.data, 100), 64);
+  EXPECT_EQ(buffer.data[0], 1) << "the report ID is dropped";
+  EXPECT_EQ(buffer.data[63], 64);
+  EXPECT_EQ(std::vector<uint8_t>(buffer.guard, buffer.guard + 64), std::vector<uint8_t>(64, 0xEE));
+  EXPECT_EQ(hid_write_report(0, buffer.data, sizeof buffer.data, 100), 64);
+  hid_close_all();
+  plat_install_hid_ops(nullptr);
+}
+
 // The hidapi back end itself, on a closed device and with filters no device can match.
 TEST(HidPosixBackEnd, ClosedHandleAndImpossibleFilters) {
   const HidOps& os = plat_os_hid_ops();

@@ -10,6 +10,7 @@
 
 #include "nes/ginga_dump.h"
 #include "nes/rom_file.h"
+#include "tests/fault_ops.h"
 #include "tests/flash_job_support.h"
 
 namespace {
@@ -176,6 +177,9 @@ TEST_F(NesRomJobs, RomFileRefusalsAndOtherPathsLeaveTheFlashAsItWas) {
       {"shorter than its header says", rom_file(2, 1, 0x4000 + 1), RomFileResult::refused,
        "The file holds 16401 bytes, but its header needs 40976 (16 + PRG 32768 + CHR 8192); "
        "nothing erased.\n"},
+      {"one byte short of 16 + PRG + CHR", rom_file(2, 1, 0xA000 - 1), RomFileResult::refused,
+       "The file holds 40975 bytes, but its header needs 40976 (16 + PRG 32768 + CHR 8192); "
+       "nothing erased.\n"},
       {"no PRG", rom_file(0, 1, 0x2000), RomFileResult::refused,
        "The header gives no PRG data; nothing erased.\n"},
       {"over 8 MiB", rom_file(2, 0, 0x800000), RomFileResult::ram_tested,
@@ -198,6 +202,68 @@ TEST_F(NesRomJobs, RomFileRefusalsAndOtherPathsLeaveTheFlashAsItWas) {
       EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; }));
     }
   }
+}
+
+// A fault of the CHR chip fails the job although the PRG half programmed well.
+TEST_F(NesRomJobs, RomFileWithAFaultyChrChipReportsTheVerifyFailure) {
+  for (const char* fault : {"chr-protected", "chr-stuck-bit"}) {
+    SCOPED_TRACE(fault);
+    TearDown();
+    SetUp();
+    const auto file = rom_file(2, 1, 0xA000);
+    const uint8_t chr_byte = file[16 + 0x8000 + 0x10];
+    const std::string stuck = "0x10:0xFF:" + std::to_string(chr_byte ^ 0xFF);
+    insert("flash-rom-file", {{"erase-polls", "0"},
+                              {fault, std::string(fault) == "chr-protected" ? "yes" : stuck}});
+    write_whole_file(folder.path("game.nes"), file);
+    RomFileResult result{};
+    captured([&] { result = flash_rom_file_run("game.nes"); });
+    EXPECT_EQ(result, RomFileResult::verify_failed);
+    EXPECT_TRUE(std::equal(file.begin() + 16, file.begin() + 16 + 0x8000, memory("prg").begin()));
+    std::string out, err;
+    EXPECT_EQ(run_cli({"flash-rom-file", "game.nes"}, &out, &err), 1) << out << err;
+  }
+}
+
+// Whatever the job would refuse on the file alone, the runner refuses before the device is
+// opened: not even the flash identification goes out.
+TEST_F(NesRomJobs, RunnerRefusesAnUnusableRomFileBeforeAnythingIsSent) {
+  insert("flash-rom-file");
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> file;  // empty: no file
+    const char* message;
+  } cases[] = {
+      {"missing", {}, "cannot read"},
+      {"one byte short", rom_file(2, 1, 0xA000 - 1), "holds 40975 bytes, but its header needs 40976"},
+      {"no PRG", rom_file(0, 1, 0x2000), "no PRG data"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(folder.path("game.nes"));
+    if (!c.file.empty()) write_whole_file(folder.path("game.nes"), c.file);
+    std::string out, err;
+    EXPECT_EQ(run_cli({"flash-rom-file", "game.nes"}, &out, &err), 2);
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(device.trace().empty());
+  }
+  // Exactly 16 + PRG + CHR bytes is a whole file.
+  write_whole_file(folder.path("game.nes"), rom_file(2, 1, 0xA000));
+  EXPECT_EQ(run_cli({"flash-rom-file", "game.nes"}), 0);
+}
+
+// A job that prints what the device answered is not done when an answer never came: the runner
+// fails it although the job itself has no way to tell.
+TEST_F(NesRomJobs, RunnerFailsAJobWhoseAnswersWereLost) {
+  insert("misc-byte-probe");
+  // Reads 1 and 2 are discovery's and the identity's status sector; 3 is the first misc byte.
+  fault_install(Fault::read_error, 3, kVirtualRoot);
+  std::string out, err;
+  EXPECT_EQ(run_cli({"misc-byte-probe"}, &out, &err), 1) << out;
+  fault_remove();
+  EXPECT_NE(err.find("cannot be trusted"), std::string::npos) << err;
+  EXPECT_EQ(run_cli({"misc-byte-probe"}, &out, &err), 0) << err;
 }
 
 TEST_F(NesRomJobs, MiscByteProbeLoadsTheSerialRegisterBitByBit) {

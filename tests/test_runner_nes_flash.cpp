@@ -90,6 +90,13 @@ TEST_F(RunnerNesFlash, RefusesUnusableImagesBeforeErasing) {
       {"prg-flash-8001-chip-5000", 0x1FFF, "needs at least 8192"},
       {"chr-flash-4k-upper", 0xFFF, "needs at least 4096"},
       {"chr-flash-9000-1k", 0, "cannot read"},
+      {"prg-flash-8000-bank", 0x1FFF, "needs at least 8192"},
+      {"prg-flash-8001-one-sector", 0x1FFF, "needs at least 8192"},
+      {"prg-flash-8001-two-sectors", 0, "cannot read"},
+      {"prg-flash-8001-two-sectors-5000", 0x1FFF, "needs at least 8192"},
+      {"chr-flash-4100-2k1k", 0x1FFF, "needs at least 8192"},
+      {"chr-flash-4k-inverted", 0xFFF, "needs at least 4096"},
+      {"chr-flash-5120-1k", 0x1FFF, "needs at least 8192"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.job);
@@ -101,6 +108,9 @@ TEST_F(RunnerNesFlash, RefusesUnusableImagesBeforeErasing) {
     std::string out, err;
     EXPECT_EQ(run_cli({c.job, path}, &out, &err), 2);
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    // Refused before the device is opened: not even the identification went out.
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(device.trace().empty());
     EXPECT_EQ(flash_commands(), 0u);
     EXPECT_EQ(dynamic_cast<vdev::FlashBoard*>(device.nes())->prg_chip()->erases_started(), 0u);
   }

@@ -114,11 +114,12 @@ TEST_F(RunnerSlots, EraseThatNeverEndsFailsAfterItsPolls) {
   struct Case {
     const char* slot;
     std::vector<std::string> args;
+    uint32_t pauses;  // one before every status read but the first
   } cases[] = {
-      {"sfc", {"erase", "sfc", "0x10000"}},
-      {"sfc", {"erase", "sfc"}},
-      {"wsc", {"erase", "wsc", "0x10000"}},
-      {"wsc", {"erase", "wsc"}},
+      {"sfc", {"erase", "sfc", "0x10000"}, 100},
+      {"sfc", {"erase", "sfc"}, 3000},
+      {"wsc", {"erase", "wsc", "0x10000"}, 51},
+      {"wsc", {"erase", "wsc"}, 3000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.size());
@@ -131,7 +132,38 @@ TEST_F(RunnerSlots, EraseThatNeverEndsFailsAfterItsPolls) {
     std::string err;
     EXPECT_EQ(run_cli(c.args, nullptr, &err), 1);
     EXPECT_NE(err.find("did not read back erased"), std::string::npos) << err;
-    EXPECT_GT(g_pauses, 50u);
+    EXPECT_EQ(g_pauses, c.pauses);
+  }
+}
+
+// An erase that is still busy for exactly as many status reads as the runner pauses for ends
+// at its last read; one more and the runner gives up.
+TEST_F(RunnerSlots, EraseThatEndsAtTheLastPollSucceeds) {
+  struct Case {
+    const char* slot;
+    std::vector<std::string> args;
+    uint32_t busy_reads;
+    int exit_code;
+  } cases[] = {
+      {"sfc", {"erase", "sfc", "0x10000"}, 100, 0},
+      {"sfc", {"erase", "sfc", "0x10000"}, 101, 1},
+      {"sfc", {"erase", "sfc"}, 3000, 0},
+      {"sfc", {"erase", "sfc"}, 3001, 1},
+      {"wsc", {"erase", "wsc", "0x10000"}, 50, 0},
+      {"wsc", {"erase", "wsc", "0x10000"}, 51, 1},
+      {"wsc", {"erase", "wsc"}, 3000, 0},
+      {"wsc", {"erase", "wsc"}, 3001, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.slot) + " " + std::to_string(c.args.size()) + " " +
+                 std::to_string(c.busy_reads));
+    if (std::string(c.slot) == "sfc") {
+      insert_sfc("SFC_HWRKA_FW308", {.erase_polls = c.busy_reads});
+    } else {
+      insert_wsc("WSC_HWRKA_FW400", {.erase_polls = c.busy_reads});
+    }
+    std::string err;
+    EXPECT_EQ(run_cli(c.args, nullptr, &err), c.exit_code) << err;
   }
 }
 

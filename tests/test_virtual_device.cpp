@@ -12,6 +12,7 @@
 #include "link/transport.h"
 #include "platform/drives.h"
 #include "platform/files.h"
+#include "platform/seam.h"
 #include "tests/support.h"
 #include "virtual_device/nes_boards.h"
 
@@ -334,6 +335,58 @@ TEST_F(DeviceTest, SeamListsTheDrivesAndServesTheirFiles) {
 
   vdev::detach();
   EXPECT_EQ(plat_file_size((root + "DUMP.ROM").c_str()), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Windows takes an unbuffered read only as whole 512-byte sectors at a whole-sector offset into
+// a sector-aligned buffer; the virtual device refuses any other, so that every test runs under
+// that rule, and the platform layer's own reads keep it whatever buffer the caller hands over.
+TEST(UnbufferedReadRule, TheDeviceRefusesWhatWindowsWouldAndThePlatformNeverAsksIt) {
+  reset_program_state();
+  vdev::Device d;
+  vdev::attach({{kVirtualRoot, true, &d}});
+  const std::string dump = std::string(kVirtualRoot) + "DUMP.ROM";
+  alignas(4096) static uint8_t room[8192 + 4096];
+  const PlatformOps& device_ops = plat_current_ops();
+  struct Case {
+    const char* what;
+    size_t buffer_offset;
+    int32_t offset;
+    uint32_t count;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"whole sectors, aligned", 0, 1024, 2048, false},
+      {"buffer off by one", 1, 1024, 2048, true},
+      {"buffer off by 256", 256, 0, 512, true},
+      {"offset within a sector", 0, 100, 1024, true},
+      {"length within a sector", 0, 0, 1000, true},
+  };
+  uint32_t refused = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    uint8_t* buffer = room + c.buffer_offset;
+    const uint32_t got = device_ops.read_at(dump.c_str(), buffer, c.count, c.offset, true);
+    refused += c.refused ? 1 : 0;
+    EXPECT_EQ(d.refused_reads(), refused);
+    EXPECT_EQ(got, c.refused ? 0u : c.count);
+    // A buffered read is no unbuffered one: the rule does not apply.
+    EXPECT_EQ(device_ops.read_at(dump.c_str(), buffer, c.count, c.offset, false), c.count);
+  }
+  // Through the platform layer a caller's buffer anywhere in memory is served whole.
+  const uint32_t before = d.refused_reads();
+  std::vector<uint8_t> via_platform(4096 + 1);
+  std::vector<uint8_t> direct(4096);
+  ASSERT_EQ(device_ops.read_at(dump.c_str(), room, 4096, 0x8000, true), 4096u);
+  direct.assign(room, room + 4096);
+  EXPECT_EQ(plat_read_at(dump.c_str(), via_platform.data() + 1, 4096, 0x8000, true), 4096u);
+  EXPECT_TRUE(std::equal(direct.begin(), direct.end(), via_platform.begin() + 1));
+  EXPECT_EQ(d.refused_reads(), before);
+  vdev::detach();
+  reset_program_state();
 }
 
 }  // namespace

@@ -120,7 +120,11 @@ const std::vector<CartridgeKind>& cartridge_kinds() {
       {"flash-rom-file", "the MMC5-like flash board: PRG by $5114-$5117 (2 MiB chip; up to 8 "
        "MiB with --chip-size), CHR by $5120-$5127/$5130 (--chr-chip-size, 1 MiB), work RAM",
        join_options(flash_options(true),
-                    {{"chr-chip-size", "SIZE", "CHR flash chip size (default 1M)"}}),
+                    {{"chr-chip-size", "SIZE", "CHR flash chip size (default 1M)"},
+                     {"chr-chip-id", "WORDS", "the CHR chip's autoselect words"},
+                     {"chr-protected", "yes|no", "the CHR chip's sectors are protected"},
+                     {"chr-erase-polls", "N|never", "reads a CHR chip erase stays busy for"},
+                     {"chr-stuck-bit", "OFFSET:MASK:VALUE", "a stuck bit of the CHR chip"}}),
        build_rom_file_flash},
       {"ginga", "Ginga no Sannin: 128 KiB PRG ROM in 16 KiB banks, bank 7 at $C000, $FFF0 + i "
        "switching bank i in at $8000; banks made to match the dump job's checksums",

@@ -121,6 +121,7 @@ struct Device::State {
   std::map<std::string, std::vector<uint8_t>> stored;  // other files, by folded name
   std::vector<TraceEvent> trace;
   std::vector<PacketRecord> packets;
+  uint32_t refused_reads = 0;
   std::FILE* log = nullptr;
   SystemModel system;
 
@@ -391,6 +392,21 @@ uint64_t Device::size(std::string_view file) const {
   auto it = state_->stored.find(name);
   return it == state_->stored.end() ? 0 : it->second.size();
 }
+
+uint32_t Device::read_direct(std::string_view file, uint64_t offset, uint8_t* buffer,
+                             uint32_t count, bool check_buffer) {
+  constexpr uint32_t kSector = 512;
+  if (offset % kSector != 0 || count % kSector != 0 ||
+      (check_buffer && reinterpret_cast<uintptr_t>(buffer) % kSector != 0)) {
+    ++state_->refused_reads;
+    state_->log_line("refused direct read " + fold(file) + " @" + std::to_string(offset) + " +" +
+                     std::to_string(count) + ": not whole sectors");
+    return 0;
+  }
+  return read(file, offset, buffer, count);
+}
+
+uint32_t Device::refused_reads() const { return state_->refused_reads; }
 
 uint32_t Device::read(std::string_view file, uint64_t offset, uint8_t* buffer, uint32_t count) {
   State& s = *state_;

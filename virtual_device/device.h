@@ -108,6 +108,14 @@ class Device {
   uint64_t size(std::string_view file) const;
   // Reads as the drive delivers; records reply and window reads in the trace.
   uint32_t read(std::string_view file, uint64_t offset, uint8_t* buffer, uint32_t count);
+  // The same as an unbuffered (direct) read, which Windows takes only as whole 512-byte sectors
+  // at a whole-sector offset into a sector-aligned buffer and fails otherwise: such a read
+  // delivers nothing and is counted. A front end that cannot see the reader's own buffer
+  // (FUSE) passes `check_buffer` false.
+  uint32_t read_direct(std::string_view file, uint64_t offset, uint8_t* buffer, uint32_t count,
+                       bool check_buffer = true);
+  // Direct reads refused so far.
+  uint32_t refused_reads() const;
   // A command file was written and closed: check and carry out its packets in order.
   // Any other name is stored as a plain file of the drive and carried out never.
   void take_command_file(std::string_view file, const uint8_t* data, size_t length);

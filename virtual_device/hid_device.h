@@ -32,6 +32,9 @@ enum class HidFault : uint8_t {
 struct HidFaults {
   HidFault write = HidFault::none;
   HidFault read = HidFault::none;
+  // Writes that still go through before `write` strikes, counted down: a device lost in the
+  // middle of a block write.
+  uint32_t writes_before_fault = 0;
   // Bytes an answer transfer completes with, report-ID byte included (a whole one is 65);
   // negative: the whole answer. Cut to what the reader asked for.
   int32_t answer_transfer = -1;

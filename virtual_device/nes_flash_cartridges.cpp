@@ -124,6 +124,19 @@ bool build(Board b, Device& device, const CartridgeOptions& options, std::string
     }
     o.chr.size = static_cast<uint32_t>(size);
   }
+  // The ROM-file board carries both chips: "--chr-NAME" sets the CHR chip's NAME, so a job's
+  // CHR half can meet a faulty chip too.
+  if (b == Board::rom_file) {
+    CartridgeOptions chr;
+    for (const auto& [name, value] : options) {
+      if (name.rfind("chr-", 0) == 0 && name != "chr-chip-size") chr[name.substr(4)] = value;
+    }
+    chr["chip-size"] = std::to_string(o.chr.size);
+    if (!flash_chip_options(chr, o.chr, error)) {
+      error = "CHR chip: " + error;
+      return false;
+    }
+  }
   if (auto it = options.find("ram-stuck-bit"); it != options.end()) {
     StuckBit stuck;
     if (!parse_stuck(it->second, 0x2000, stuck)) {

@@ -78,6 +78,12 @@ mount_point() {
   dd if="$WORK/drive/T-DRIVER.DMP" of="$WORK/status.bin" bs=1024 skip=8 count=1 iflag=direct \
     status=none || fail "an O_DIRECT read of the status sector failed"
   [ "$(head -c 15 "$WORK/status.bin")" = NES_HWRKA_FW400 ] || fail "status sector: $(head -c 32 "$WORK/status.bin")"
+  # Windows' rule for unbuffered reads holds on the drive: whole sectors or nothing.
+  dd if="$WORK/drive/DUMP.ROM" of=/dev/null bs=1000 count=1 iflag=direct status=none 2>/dev/null &&
+    fail "a direct read of 1000 bytes was not refused"
+  dd if="$WORK/drive/T-DRIVER.DMP" of=/dev/null bs=512 skip=100 count=1 iflag=direct,skip_bytes \
+    status=none 2>/dev/null && fail "a direct read at offset 100 was not refused"
+  [ "$(grep -c '^refused direct read' "$WORK/trace.txt")" = 2 ] || fail "refused reads not traced"
   [ -r "$WORK/drive/t-driver.dmp" ] || fail "names are not found regardless of case"
   echo x 2>/dev/null >"$WORK/drive/T-DRIVER.DMP" && fail "T-DRIVER.DMP could be written"
   echo x 2>/dev/null >"$WORK/drive/notes.txt" && fail "a file other than a command file was created"

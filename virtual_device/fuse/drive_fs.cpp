@@ -171,9 +171,17 @@ int fs_read(const char* path, char* buf, size_t size, off_t offset, fuse_file_in
   switch (lookup(path, &name)) {
     case Entry::reply:
     case Entry::dump: {
+      // Every read of the device's files is a direct read here (direct_io: nothing is cached,
+      // the reader's offset and length arrive as asked), and the tool reads them only
+      // unbuffered. So Windows' rule holds for all of them: whole sectors, or the read fails as
+      // it would there. Wine opens without O_DIRECT, so the open flags cannot tell.
       uint32_t count = static_cast<uint32_t>(std::min<size_t>(size, UINT32_MAX));
-      return static_cast<int>(g_drive->device.read(name, static_cast<uint64_t>(offset),
-                                                   reinterpret_cast<uint8_t*>(buf), count));
+      const uint32_t refused = g_drive->device.refused_reads();
+      const uint32_t got = g_drive->device.read_direct(name, static_cast<uint64_t>(offset),
+                                                       reinterpret_cast<uint8_t*>(buf), count,
+                                                       false);
+      if (g_drive->device.refused_reads() != refused) return -EINVAL;
+      return static_cast<int>(got);
     }
     case Entry::command: {
       const std::vector<uint8_t>* data = nullptr;
