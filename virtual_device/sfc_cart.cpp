@@ -8,8 +8,6 @@ namespace vdev {
 
 namespace {
 
-constexpr uint32_t kBusMask = SfcSlotCartridge::kBusMask;
-
 uint8_t pattern_byte(uint32_t offset) {
   return static_cast<uint8_t>((offset >> 16) ^ (offset >> 8) ^ (offset * 3));
 }

@@ -7,8 +7,6 @@ namespace vdev {
 
 namespace {
 
-constexpr uint32_t kSpaceMask = WscSlotCartridge::kSpaceMask;
-
 uint8_t pattern_byte(uint32_t offset) {
   return static_cast<uint8_t>((offset >> 12) + (offset >> 4) * 5 + offset);
 }

@@ -2,6 +2,9 @@
 // cartlink (and cartlink.exe under wine) finds it as a removable drive. The drive's root holds
 // "T-DRIVER.DMP", "DUMP.ROM" and the command files; a command file is carried out when its
 // writer closes it, which is when the kernel sends the flush request.
+#include <pthread.h>
+#include <signal.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -59,7 +62,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: cannot set up the file system\n", kProgram);
     return 1;
   }
+  // A stop signal that comes as soon as the mount shows (a script that mounts and unmounts at
+  // once) is held until the handlers that unmount are in place, instead of killing the
+  // program and leaving a dead mount behind.
+  sigset_t stop_signals, before;
+  sigemptyset(&stop_signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop_signals, signal);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &before);
   if (fuse_mount(fs, options.mountpoint.c_str()) != 0) {
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     std::fprintf(stderr, "%s: cannot mount on %s (is /dev/fuse there and fusermount3 installed?)\n",
                  kProgram, options.mountpoint.c_str());
     fuse_destroy(fs);
@@ -71,7 +82,9 @@ int main(int argc, char** argv) {
   // A shell starts background jobs with SIGINT ignored, and libfuse leaves ignored signals
   // alone; an interrupt sent on purpose must still unmount.
   std::signal(SIGINT, SIG_DFL);
-  if (fuse_set_signal_handlers(session) != 0) {
+  const bool handled = fuse_set_signal_handlers(session) == 0;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (!handled) {
     std::fprintf(stderr, "%s: cannot install the signal handlers\n", kProgram);
   } else if (fuse_daemonize(options.foreground ? 1 : 0) != 0) {
     std::fprintf(stderr, "%s: cannot go to the background\n", kProgram);
