@@ -23,7 +23,8 @@ struct OpenCommand {
 };
 
 struct Drive {
-  Drive(const vdev::DeviceConfig& config, uint32_t delay) : device(config), delay_ms(delay) {}
+  Drive(const vdev::DeviceConfig& config, uint32_t delay, uint32_t speed)
+      : device(config), delay_ms(delay), read_speed(speed) {}
   vdev::Device device;
   std::map<std::string, std::vector<uint8_t>> command_files;  // last contents per name
   // Open command files by handle; the drive owns them, so an unmount that cuts off a writer
@@ -31,6 +32,7 @@ struct Drive {
   std::map<uint64_t, std::unique_ptr<OpenCommand>> opens;
   uint64_t next_handle = 1;
   uint32_t delay_ms = 0;
+  uint32_t read_speed = 0;  // MiB/s; 0: as fast as the host serves them
   uid_t uid = getuid();
   gid_t gid = getgid();
   timespec mounted{};

@@ -20,7 +20,7 @@
 int main(int argc, char** argv) {
   Options options;
   if (!parse_options(argc, argv, options)) return 2;
-  Drive drive(options.config, options.delay_ms);
+  Drive drive(options.config, options.delay_ms, options.read_speed);
   std::string error;
   if (!vdev::find_cartridge_kind(options.kind)->build(drive.device, options.cartridge_options,
                                                        error)) {

@@ -54,6 +54,8 @@ void usage(std::FILE* out) {
       "  --status-file STATE    'present' (default), 'missing' or 'short' T-DRIVER.DMP\n"
       "  --delay MS             each command file takes MS milliseconds to carry out (a slow\n"
       "                         device; default 0, at most 10000)\n"
+      "  --read-speed MIBS      the device's files read at MIBS MiB/s, as USB would deliver\n"
+      "                         them (default: as fast as the host can; 1 to 1000)\n"
       "\n"
       "Cartridge:\n"
       "  --cartridge KIND       the cartridge in the slot (default f90); its options follow\n"
@@ -109,7 +111,8 @@ bool fail(const std::string& message) {
 
 bool parse_options(int argc, char** argv, Options& o) {
   enum {
-    kName = 1000, kIdentity, kKey, kKeySource, kDate, kStatusFile, kDelay, kCartridge, kSaveDir,
+    kName = 1000, kIdentity, kKey, kKeySource, kDate, kStatusFile, kDelay, kReadSpeed,
+    kCartridge, kSaveDir,
     kTrace, kFuseDebug, kCartridgeOption = 2000
   };
   std::vector<option> long_options = {
@@ -120,6 +123,7 @@ bool parse_options(int argc, char** argv, Options& o) {
       {"date", required_argument, nullptr, kDate},
       {"status-file", required_argument, nullptr, kStatusFile},
       {"delay", required_argument, nullptr, kDelay},
+      {"read-speed", required_argument, nullptr, kReadSpeed},
       {"cartridge", required_argument, nullptr, kCartridge},
       {"save-dir", required_argument, nullptr, kSaveDir},
       {"trace", required_argument, nullptr, kTrace},
@@ -191,6 +195,16 @@ bool parse_options(int argc, char** argv, Options& o) {
           return fail("--delay '" + arg + "': give milliseconds from 0 to 10000");
         }
         o.delay_ms = static_cast<uint32_t>(ms);
+        break;
+      }
+      case kReadSpeed: {
+        char* end = nullptr;
+        errno = 0;
+        unsigned long speed = std::strtoul(arg.c_str(), &end, 10);
+        if (arg.empty() || *end || errno || arg[0] == '-' || speed < 1 || speed > 1000) {
+          return fail("--read-speed '" + arg + "': give MiB per second from 1 to 1000");
+        }
+        o.read_speed = static_cast<uint32_t>(speed);
         break;
       }
       case kCartridge:

@@ -18,6 +18,7 @@ struct Options {
   std::optional<std::string> trace_file, save_dir;
   std::string mountpoint;
   uint32_t delay_ms = 0;
+  uint32_t read_speed = 0;  // MiB/s of reads from the device's files; 0: no pace
   bool foreground = false;
   bool fuse_debug = false;
 };
