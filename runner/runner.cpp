@@ -7,6 +7,7 @@
 
 #include "cartridge/aligned_buffer.h"
 #include "cartridge/image_output.h"
+#include "cartridge/save.h"
 #include "link/discovery.h"
 #include "link/identity.h"
 #include "link/link_state.h"
@@ -286,17 +287,10 @@ bool runner_load_file(const std::string& path, std::vector<uint8_t>& data, uint6
 }
 
 bool runner_save_file(const std::string& path, const std::vector<uint8_t>& data) {
-  const std::string temporary = path + ".tmp";
-  plat_on_interrupt_remove(temporary.c_str());
-  const bool saved = data.size() <= UINT32_MAX &&
-                     save_file(path.c_str(), data.data(), static_cast<uint32_t>(data.size())) ==
-                         data.size();
-  plat_on_interrupt_remove(nullptr);
-  if (!saved) {
-    runner_error("could not save %s (is the folder writable and not full?); an older file of "
-                 "that name is unchanged", path.c_str());
-  }
-  return saved;
+  if (save_write_file(path, data)) return true;
+  runner_error("could not save %s (is the folder writable and not full?); an older file of "
+               "that name is unchanged", path.c_str());
+  return false;
 }
 
 RunnerProgress::RunnerProgress(const char* what, uint64_t total)
