@@ -46,11 +46,13 @@ class N64RomCartTest : public N64Test {
   }
 
   // Status reads until the ready bit shows; returns the busy reads.
-  static uint32_t busy_reads() {
+  // Status reads showing `busy_bit` before it clears.
+  static uint32_t busy_reads(uint16_t busy_bit) {
     uint32_t busy = 0;
-    while ((n64_read_word(kSave + 2) & 1) == 0 && busy < 100) ++busy;
+    while ((n64_read_word(kSave + 2) & busy_bit) != 0 && busy < 100) ++busy;
     return busy;
   }
+  static uint8_t status_byte() { return static_cast<uint8_t>(n64_read_word(kSave + 2)); }
 };
 
 // The image's last word and the next one, through "DUMP.ROM" (firmware 400) and through bus
@@ -146,45 +148,57 @@ TEST_F(N64RomCartTest, FlashSaveIdentifiesErasesAndProgramsThroughItsCommands) {
   auto& cart = insert(config);
   auto& cells = cart.save();
 
-  // Read-array mode at start; status mode shows the identifier and maker/type words.
+  // Read-array mode at start; identification mode shows the identifier and maker/type words.
   EXPECT_EQ(read(kSave + 0x10000, 16), std::vector<uint8_t>(before.begin() + 0x10000,
                                                             before.begin() + 0x10010));
   flash_command(0xE1000000);
   EXPECT_EQ(read(kSave, 8), (std::vector<uint8_t>{0x11, 0x11, 0x80, 0x01, 0x00, 0xC2, 0x00, 0x1E}));
 
-  // Sector erase of the sector holding page 130 (16 KiB at 0x4000), busy for its polls.
+  // Status mode does not start what was set up: only 0x78 starts an erase.
   flash_command(0x4B000000 | 130);
   flash_command(0xD2000000);
-  EXPECT_EQ(busy_reads(), 3u);
+  EXPECT_FALSE(cart.flash_save()->busy());
+  EXPECT_EQ(cells, before);
+
+  // Sector erase of the sector holding page 130 (16 KiB at 0x4000): erase-busy for its polls,
+  // then erase-done until a write to the array in status mode clears it.
+  flash_command(0x4B000000 | 130);
+  flash_command(0x78000000);
+  EXPECT_EQ(busy_reads(0x02), 3u);
+  EXPECT_EQ(status_byte(), 0x08);
   flash_command(0xF0000000);
   EXPECT_EQ(read(kSave + 0x4000, 0x4000), std::vector<uint8_t>(0x4000, 0xFF));
   EXPECT_EQ(cells[0x3FFF], before[0x3FFF]);
   EXPECT_EQ(cells[0x8000], before[0x8000]);
 
-  // Programming page 5 from the buffer only clears bits.
+  // Programming page 5 from the buffer only clears bits; the page number starts it.
   const auto data = pattern_bytes(128, 0xC3);
   flash_command(0xB4000000);
   EXPECT_TRUE(n64_write_block(kSave, data.data(), 128));
   flash_command(0xA5000000 | 5);
-  flash_command(0xD2000000);
-  EXPECT_EQ(busy_reads(), 3u);
+  EXPECT_EQ(busy_reads(0x01), 3u);
+  EXPECT_EQ(status_byte(), 0x04);
+  const uint8_t zero[4] = {};
+  EXPECT_TRUE(n64_write_block(kSave, zero, 4));
+  EXPECT_EQ(status_byte(), 0x00);
   flash_command(0xF0000000);
   std::vector<uint8_t> expected(128);
   for (uint32_t i = 0; i < 128; ++i) expected[i] = before[5 * 128 + i] & data[i];
   EXPECT_EQ(read(kSave + 5 * 128, 128), expected);
   EXPECT_EQ(cells[6 * 128], before[6 * 128]);
 
-  // Unknown commands, half a command and commands while busy change nothing.
+  // Unknown commands, half a command, a program outside page-buffer mode and commands while
+  // busy change nothing.
   const auto kept = cells;
   flash_command(0x12345678);
   n64_write_word(kFlashCommand + 2, 0);
+  flash_command(0xA5000000 | 7);
+  flash_command(0x3C000000);
   flash_command(0x78000000);
-  flash_command(0xD2000000);
   flash_command(0x4B000000);  // ignored: the chip erase runs
-  flash_command(0xD2000000);
   EXPECT_EQ(cart.flash_save()->ignored_commands(), 4u);
   EXPECT_EQ(cells, kept);  // nothing before the erase is done
-  EXPECT_EQ(busy_reads(), 3u);
+  EXPECT_EQ(busy_reads(0x02), 3u);
   flash_command(0xF0000000);
   EXPECT_EQ(read(kSave + 0x1FFF0, 16), std::vector<uint8_t>(16, 0xFF));
   EXPECT_EQ(cells, std::vector<uint8_t>(0x20000, 0xFF));

@@ -16,16 +16,20 @@ constexpr uint32_t kCommandLow = 0x10002;
 constexpr uint32_t kPages = N64FlashSave::kSize / N64FlashSave::kPage;
 constexpr uint32_t kPagesPerSector = N64FlashSave::kSector / N64FlashSave::kPage;
 
-constexpr uint32_t kExecute = 0xD2000000;
-constexpr uint32_t kStatusMode = 0xE1000000;
+constexpr uint32_t kStatusMode = 0xD2000000;
+constexpr uint32_t kIdentifyMode = 0xE1000000;
 constexpr uint32_t kReadArray = 0xF0000000;
 constexpr uint32_t kSectorErase = 0x4B000000;
-constexpr uint32_t kChipErase = 0x78000000;
+constexpr uint32_t kChipErase = 0x3C000000;
+constexpr uint32_t kStartErase = 0x78000000;
 constexpr uint32_t kWriteBuffer = 0xB4000000;
 constexpr uint32_t kProgramPage = 0xA5000000;
 constexpr uint32_t kOperand = 0xFFFF;  // the page number of 0x4B and 0xA5
 
-constexpr uint8_t kReady = 0x01;
+constexpr uint8_t kProgramBusy = 0x01;
+constexpr uint8_t kEraseBusy = 0x02;
+constexpr uint8_t kProgramDone = 0x04;
+constexpr uint8_t kEraseDone = 0x08;
 
 struct SaveKind {
   const char* name;
@@ -69,7 +73,12 @@ uint16_t N64FlashSave::read_word(uint32_t offset) const {
   if (mode_ == Mode::read_array && !busy()) {
     return static_cast<uint16_t>(cells_[at] << 8 | cells_[at + 1]);
   }
-  const uint8_t status = busy() ? 0 : kReady;
+  uint8_t status = static_cast<uint8_t>(kIdentifier);
+  if (busy()) {
+    status = running_ == Mode::program ? kProgramBusy : kEraseBusy;
+  } else if (mode_ == Mode::status) {
+    status = status_;
+  }
   const std::array<uint16_t, 4> words = {
       static_cast<uint16_t>(kIdentifier >> 16),
       static_cast<uint16_t>((kIdentifier & 0xFF00) | status),
@@ -92,40 +101,51 @@ void N64FlashSave::write_word(uint32_t offset, uint16_t value) {
     high_word_.reset();
     return;
   }
-  if (mode_ == Mode::write_buffer && !busy()) {
+  if (busy()) return;
+  if (mode_ == Mode::write_buffer) {
     buffer_[at % kPage] = static_cast<uint8_t>(value >> 8);
     buffer_[at % kPage + 1] = static_cast<uint8_t>(value);
+  } else if (mode_ == Mode::status) {
+    status_ = 0;
   }
 }
 
 void N64FlashSave::command(uint32_t value) {
   const uint32_t op = value & ~kOperand;
   // A busy chip takes nothing but a change of what its reads show.
-  if (busy() && value != kStatusMode && value != kReadArray) {
+  if (busy() && value != kStatusMode && value != kIdentifyMode && value != kReadArray) {
     ++ignored_;
     return;
   }
   if (value == kReadArray) {
     mode_ = Mode::read_array;
+  } else if (value == kIdentifyMode) {
+    mode_ = Mode::identify;
   } else if (value == kStatusMode) {
     mode_ = Mode::status;
   } else if (value == kWriteBuffer) {
     mode_ = Mode::write_buffer;
     buffer_.fill(0xFF);
-  } else if (op == kSectorErase || op == kProgramPage) {
-    mode_ = op == kSectorErase ? Mode::erase : Mode::program;
+  } else if (op == kSectorErase) {
+    mode_ = Mode::erase;
     armed_page_ = (value & kOperand) % kPages;
   } else if (value == kChipErase) {
     mode_ = Mode::chip_erase;
-  } else if (value == kExecute &&
-             (mode_ == Mode::erase || mode_ == Mode::chip_erase || mode_ == Mode::program)) {
-    running_ = mode_;
-    busy_left_ = busy_polls_;
-    mode_ = Mode::status;
-    if (busy_left_ == 0) finish();
+  } else if (value == kStartErase && (mode_ == Mode::erase || mode_ == Mode::chip_erase)) {
+    start(mode_);
+  } else if (op == kProgramPage && mode_ == Mode::write_buffer) {
+    armed_page_ = (value & kOperand) % kPages;
+    start(Mode::program);
   } else {
     ++ignored_;
   }
+}
+
+void N64FlashSave::start(Mode operation) {
+  running_ = operation;
+  busy_left_ = busy_polls_;
+  mode_ = Mode::status;
+  if (busy_left_ == 0) finish();
 }
 
 void N64FlashSave::tick() {
@@ -136,6 +156,7 @@ void N64FlashSave::tick() {
 void N64FlashSave::finish() {
   const Mode done = *running_;
   running_.reset();
+  status_ = done == Mode::program ? kProgramDone : kEraseDone;
   if (done == Mode::chip_erase) {
     std::fill(cells_.begin(), cells_.end(), 0xFF);
   } else if (done == Mode::erase) {

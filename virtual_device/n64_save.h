@@ -32,19 +32,21 @@ std::optional<uint32_t> n64_sram_offset(uint32_t address, uint32_t size);
 // word at 0x08010000 and then the low word at 0x08010002; the command is taken when the low
 // word follows a high word.
 //
-// Commands: 0xF0000000 read-array mode; 0xE1000000 status mode; 0xB4000000 write-buffer mode
-// (the page buffer is filled with 0xFF, then every write outside the command register lands
-// in it at A0-A6); 0x4B000000 | page arms the erase of the 16 KiB sector holding that 128-byte
-// page, 0x78000000 the chip erase, 0xA5000000 | page the program of that page from the buffer;
-// 0xD2000000 executes what is armed. Page numbers are taken modulo 1024. An executed erase or
-// program is busy for a set number of device time steps, then takes effect (programming only
-// clears bits); afterwards the chip is in status mode. Anything else is ignored, as are all
-// commands but the two mode changes while the chip is busy.
+// Commands, as games drive the chip: 0xF0000000 read-array mode; 0xE1000000 identification
+// mode; 0xD2000000 status mode; 0xB4000000 page-buffer mode (the buffer is filled with 0xFF,
+// then every write outside the command register lands in it at A0-A6); 0x4B000000 | page sets
+// up the erase of the 16 KiB sector holding that 128-byte page and 0x3C000000 the chip erase,
+// which 0x78000000 then starts; 0xA5000000 | page, in page-buffer mode, starts programming that
+// page from the buffer. Page numbers are taken modulo 1024. An erase or program is busy for a
+// set number of device time steps, then takes effect (programming only clears bits); from its
+// start the chip is in status mode. Anything else is ignored, as is every command but the
+// three mode changes while the chip is busy.
 //
-// Outside read-array mode, and in every mode while busy, reads show the 8-byte status register
-// repeated: 11 11 80 SS 00 C2 00 1E, the identifier 0x111180SS and the maker/type word
-// 0x00C2001E, where the status byte SS is 0x01 when ready and 0x00 while busy (0x11118001
-// when idle).
+// Outside read-array mode, and in every mode while busy, reads show 8 bytes repeated:
+// 11 11 80 SS 00 C2 00 1E, the identifier and the maker/type word 0x00C2001E. In
+// identification mode SS is 0x01 (0x11118001). In status mode it is the status register:
+// 0x02 while an erase runs, 0x01 while a program runs, then 0x08 after an erase and 0x04 after
+// a program; a write to the array in status mode clears it.
 class N64FlashSave {
  public:
   static constexpr uint32_t kSize = 0x20000;
@@ -65,9 +67,11 @@ class N64FlashSave {
   uint32_t ignored_commands() const { return ignored_; }
 
  private:
-  enum class Mode : uint8_t { read_array, status, write_buffer, erase, chip_erase, program };
+  enum class Mode : uint8_t { read_array, identify, status, write_buffer, erase, chip_erase,
+                             program };
 
   void command(uint32_t value);
+  void start(Mode operation);
   void finish();
 
   std::vector<uint8_t> cells_;
@@ -78,6 +82,7 @@ class N64FlashSave {
   std::optional<uint16_t> high_word_;
   std::optional<Mode> running_;  // the operation that is busy, finished by tick()
   uint32_t busy_left_ = 0;
+  uint8_t status_ = 0;
   uint32_t ignored_ = 0;
 };
 
