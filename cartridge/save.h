@@ -49,6 +49,9 @@ struct SaveArea {
   std::function<std::string(uint32_t offset)> address;
   // Runs after the job, whatever its outcome (a board's RAM enable switched off again).
   std::function<void()> finish;
+  // Why a backup may read every byte alike besides a blank save ("the wrong --mapper"); "" when
+  // the slot knows no likelier cause than a RAM that did not answer.
+  std::string blank_cause;
 };
 
 // How a restore's file matches a save.
@@ -81,6 +84,8 @@ struct SaveResult {
   std::string message;  // why, for standard error
   std::string note;     // the padding a restore's file was accepted with ("" when none)
   std::string backup;   // the file the save was backed up to ("" when none was written)
+  // A backup that read every byte alike: saved all the same, with this warning (else "").
+  std::string warning;
 };
 
 // Progress of a long read or write: bytes done of the total.

@@ -189,6 +189,16 @@ SaveResult save_backup(const SaveArea& area, const std::string& outfile,
   }
   r.status = SaveStatus::done;
   r.backup = outfile;
+  // A RAM that is not enabled or not there reads one value throughout, as a blank save does:
+  // the file is kept, but the user is told before trusting it.
+  if (!save.empty() && std::all_of(save.begin(), save.end(),
+                                   [&](uint8_t b) { return b == save[0]; })) {
+    char value[8];
+    std::snprintf(value, sizeof value, "0x%02X", save[0]);
+    r.warning = std::string("every byte of the save read ") + value +
+                ": the save may be blank, or the RAM did not answer" +
+                (area.blank_cause.empty() ? "" : " (" + area.blank_cause + ")");
+  }
   return r;
 }
 

@@ -81,6 +81,61 @@ N64SaveFind not_found(std::string message) {
   return f;
 }
 
+const char* kLost = "a command or an answer was lost while looking for the save";
+const char* kOverride = "; name it with --save-type (eeprom4k, eeprom16k, sram, sram96k, flash)";
+
+// Whether `now` is an SRAM's first bytes after `command` reached them and the put-back did not.
+bool sram_took_command(const uint8_t* now, const uint8_t* before, uint32_t command) {
+  uint8_t bytes[4];
+  put_be32(bytes, command);
+  return std::equal(bytes, bytes + kPutBack, now) &&
+         std::equal(now + kPutBack, now + kFirst, before + kPutBack);
+}
+
+// Puts an SRAM's first bytes back and reads them again; true when they read as before.
+bool put_back(const uint8_t* before) {
+  const N64BusRun run{kN64SaveBus, before, kPutBack};
+  uint8_t again[kFirst];
+  return n64_bus_lossless([&] { return n64_write_runs(&run, 1); }) &&
+         n64_bus_read_settled(kN64SaveBus, again, kFirst) &&
+         std::equal(again, again + kFirst, before);
+}
+
+std::string put_back_failed(const uint8_t* before, const uint8_t* now) {
+  return "the SRAM's first bytes could not be put back after the flash save's command reached "
+         "them: they were " + hex_bytes(before, kPutBack) + " and now read " +
+         hex_bytes(now, kPutBack) + "; write them back with 'cartlink-run write n64 0x08000000 "
+         "FILE'";
+}
+
+// After a guarded command whose file was lost: the device carries out every whole packet it
+// got, so the command may have reached an SRAM while its put-back never ran. Nothing is said
+// to be unchanged until the first bytes read as before (or as a flash save's mode shows them,
+// which writes no memory); an SRAM that took the command is put back.
+N64SaveFind after_lost_command(uint32_t command, const uint8_t* before) {
+  uint8_t now[kFirst];
+  if (!n64_bus_read_settled(kN64SaveBus, now, kFirst)) {
+    N64SaveFind f = not_found(
+        std::string(kLost) + ", and the first bytes at " + hex_address(kN64SaveBus) +
+        " could not be read back: on an SRAM, bytes 0-3 may now hold the flash save's command "
+        "instead of " + hex_bytes(before, kPutBack) +
+        "; check them with 'cartlink-run read n64 0x08000000 8 FILE'");
+    f.changed = true;
+    return f;
+  }
+  if (std::equal(now, now + kPutBack, before) || !sram_took_command(now, before, command)) {
+    // As before, or a flash save showing another mode: no memory was written.
+    return not_found(kLost);
+  }
+  if (put_back(before)) {
+    return not_found(std::string(kLost) + " (the SRAM's first bytes, which the flash save's "
+                     "command reached, were put back and read as before)");
+  }
+  N64SaveFind f = not_found(std::string(kLost) + "; " + put_back_failed(before, now));
+  f.changed = true;
+  return f;
+}
+
 N64SaveFind found(N64SaveType type, std::string how) {
   N64SaveFind f;
   f.found = true;
@@ -88,9 +143,6 @@ N64SaveFind found(N64SaveType type, std::string how) {
   f.how = std::move(how);
   return f;
 }
-
-const char* kLost = "a command or an answer was lost while looking for the save";
-const char* kOverride = "; name it with --save-type (eeprom4k, eeprom16k, sram, sram96k, flash)";
 
 // SRAM found: 32 KiB or 96 KiB by what the fourth bank shows.
 N64SaveFind sram_size() {
@@ -120,19 +172,19 @@ N64SaveFind sram_size() {
 N64SaveFind find_on_bus() {
   uint8_t before[kFirst], after[kFirst];
   if (!n64_bus_read_settled(kN64SaveBus, before, kFirst)) return not_found(kLost);
-  if (!guarded_command(kFlashStatusMode, before) ||
-      !n64_bus_read_settled(kN64SaveBus, after, kFirst)) {
-    return not_found(kLost);
+  if (!guarded_command(kFlashStatusMode, before)) {
+    return after_lost_command(kFlashStatusMode, before);
   }
+  if (!n64_bus_read_settled(kN64SaveBus, after, kFirst)) return not_found(kLost);
   if (is_flash_status(after)) {
     if (is_flash_status(before)) {
       // Already showing the status register: a flash save left in status mode, or an SRAM that
       // holds those bytes. Only the flash save leaves it for read-array mode.
       uint8_t array[kFirst];
-      if (!guarded_command(kFlashReadArray, before) ||
-          !n64_bus_read_settled(kN64SaveBus, array, kFirst)) {
-        return not_found(kLost);
+      if (!guarded_command(kFlashReadArray, before)) {
+        return after_lost_command(kFlashReadArray, before);
       }
+      if (!n64_bus_read_settled(kN64SaveBus, array, kFirst)) return not_found(kLost);
       if (is_flash_status(array)) {
         return not_found("the memory at " + hex_address(kN64SaveBus) + " shows " +
                          hex_bytes(before, kFirst) +
@@ -157,24 +209,24 @@ N64SaveFind find_on_bus() {
     return sram_size();
   }
   // The command landed in an SRAM and the put-back did not: put it back once more.
-  if (after[0] == 0xE1 && after[1] == 0 && after[2] == 0 && after[3] == 0 &&
-      std::equal(after + kPutBack, after + kFirst, before + kPutBack)) {
-    const N64BusRun run{kN64SaveBus, before, kPutBack};
-    uint8_t again[kFirst];
-    if (n64_bus_lossless([&] { return n64_write_runs(&run, 1); }) &&
-        n64_bus_read_settled(kN64SaveBus, again, kFirst) &&
-        std::equal(again, again + kFirst, before)) {
-      return sram_size();
-    }
-    return not_found("the SRAM's first bytes could not be put back after the flash save's "
-                     "status command reached them: they were " + hex_bytes(before, kPutBack) +
-                     " and now read " + hex_bytes(after, kPutBack) +
-                     "; write them back with 'cartlink-run write n64 0x08000000 FILE'");
+  if (sram_took_command(after, before, kFlashStatusMode)) {
+    if (put_back(before)) return sram_size();
+    N64SaveFind f = not_found(put_back_failed(before, after));
+    f.changed = true;
+    return f;
   }
   return not_found("the memory at " + hex_address(kN64SaveBus) + " answered " +
                    hex_bytes(after, kFirst) + " to the flash save's status command (it read " +
                    hex_bytes(before, kFirst) + " before): neither SRAM nor a flash save" +
                    kOverride);
+}
+
+// The EEPROM the probe's answer names: its second identification byte tells the size.
+N64SaveType eeprom_type(uint8_t selector, const uint8_t* id) {
+  if (selector == kEepromSelectorNone || id[0] != 0) return N64SaveType::none;
+  if (id[1] == kEeprom4kId) return N64SaveType::eeprom4k;
+  if (id[1] == kEeprom16kId) return N64SaveType::eeprom16k;
+  return N64SaveType::none;
 }
 
 // SRAM offsets to bus addresses: 32 KiB per bank, banks 0x40000 apart.
@@ -256,9 +308,10 @@ N64SaveFind n64_find_save() {
     return not_found(kLost);
   }
   if (selector != kEepromSelectorNone) {
-    const std::string answer = "the probe answered " + hex_bytes(id, 3);
-    if (id[0] == 0 && id[1] == kEeprom4kId) return found(N64SaveType::eeprom4k, answer);
-    if (id[0] == 0 && id[1] == kEeprom16kId) return found(N64SaveType::eeprom16k, answer);
+    const N64SaveType eeprom = eeprom_type(selector, id);
+    if (eeprom != N64SaveType::none) {
+      return found(eeprom, "the probe answered " + hex_bytes(id, 3));
+    }
     return not_found("the probed memory answered selector " + std::to_string(selector) +
                      " and " + hex_bytes(id, kN64MemoryIdSize) + ", which is no EEPROM known here" +
                      kOverride);
@@ -273,7 +326,8 @@ std::string n64_save_title() {
   return n64_header_plausible(h) ? h.title : "";
 }
 
-bool n64_save_area(N64SaveType type, bool detected, SaveArea& area, std::string& error) {
+bool n64_save_area(N64SaveType type, bool detected, SaveArea& area, std::string& error,
+                   bool* changed) {
   if (type == N64SaveType::none) {
     error = "no save type";
     return false;
@@ -282,13 +336,28 @@ bool n64_save_area(N64SaveType type, bool detected, SaveArea& area, std::string&
   area.shape = n64_save_shapes()[static_cast<size_t>(type) - 1];
   const uint32_t size = area.shape.size;
   if (type == N64SaveType::eeprom4k || type == N64SaveType::eeprom16k) {
-    // The selector goes into every packet: probe when --save-type named the type.
-    if (!detected && !n64_bus_lossless([] {
-          n64_probe_memory(nullptr);
-          return true;
-        })) {
-      error = kLost;
-      return false;
+    // The selector goes into every packet: probe when --save-type named the type, and take
+    // the EEPROM only when the probe answers one of that size (another size would be read
+    // short or written past its end, and no answer means no EEPROM to move).
+    if (!detected) {
+      uint8_t id[kN64MemoryIdSize] = {};
+      uint8_t selector = 0;
+      if (!n64_bus_lossless([&] {
+            selector = n64_probe_memory(id);
+            return true;
+          })) {
+        error = kLost;
+        return false;
+      }
+      if (eeprom_type(selector, id) != type) {
+        error = std::string("--save-type ") + area.shape.name + " names a " + area.shape.text +
+                ", but " +
+                (selector == kEepromSelectorNone
+                     ? std::string("the probe answered no EEPROM")
+                     : "the probe answered selector " + std::to_string(selector) + " and " +
+                           hex_bytes(id, kN64MemoryIdSize));
+        return false;
+      }
     }
     area.place = "behind the probed memory";
     area.read = [](uint32_t offset, uint8_t* out, uint32_t length) {
@@ -316,9 +385,14 @@ bool n64_save_area(N64SaveType type, bool detected, SaveArea& area, std::string&
     // Named by --save-type: read-array mode, with the put-back in case the cartridge holds
     // SRAM after all. Detection has left a flash save in read-array mode already.
     uint8_t first[kFirst];
-    if (!detected && (!n64_bus_read_settled(kN64SaveBus, first, kFirst) ||
-                   !guarded_command(kFlashReadArray, first))) {
+    if (!detected && !n64_bus_read_settled(kN64SaveBus, first, kFirst)) {
       error = kLost;
+      return false;
+    }
+    if (!detected && !guarded_command(kFlashReadArray, first)) {
+      const N64SaveFind lost = after_lost_command(kFlashReadArray, first);
+      error = lost.message;
+      if (changed) *changed = lost.changed;
       return false;
     }
     area.read = [](uint32_t offset, uint8_t* out, uint32_t length) {

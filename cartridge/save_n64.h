@@ -33,6 +33,9 @@ struct N64SaveFind {
   N64SaveType type = N64SaveType::none;
   std::string how;      // what identified it ("the probe answered 00 80 00")
   std::string message;  // when not found: why
+  // When not found: a lost command may have left the save changed and `message` says how
+  // (else nothing was written).
+  bool changed = false;
 };
 
 // Finds the save of the cartridge in the slot; n64_identify must have run. Leaves a flash save
@@ -43,7 +46,10 @@ N64SaveFind n64_find_save();
 // the type, else --save-type named it. A named EEPROM is probed first (the selector goes into every
 // packet); a named flash save is put into read-array mode in the same command file as the
 // put-back that detection uses, so that a flash save named wrongly over SRAM cannot change it.
-bool n64_save_area(N64SaveType type, bool detected, SaveArea& area, std::string& error);
+// A named EEPROM that the probe does not answer as that size is refused. On failure `changed`
+// (when given) tells that a lost command may have left the save changed, as `error` says.
+bool n64_save_area(N64SaveType type, bool detected, SaveArea& area, std::string& error,
+                   bool* changed = nullptr);
 
 // The cartridge's title from its header, for a default file name ("" when unreadable).
 std::string n64_save_title();

@@ -45,6 +45,12 @@ bool sfc_runs(SfcMap map, uint32_t offset, uint32_t length, Step&& step) {
   return true;
 }
 
+// SA-1 boards: map mode 0x23 (0x33 with the FastROM bit), or a cartridge type of the SA-1
+// coprocessor (0x33-0x36: with ROM, RAM, battery).
+bool sfc_is_sa1(const SfcHeader& h) {
+  return (h.map_mode & 0xEF) == 0x23 || (h.cartridge_type >= 0x33 && h.cartridge_type <= 0x36);
+}
+
 // --- WSC: SRAM in the window at 0x10000 ---
 
 constexpr uint32_t kWscSramSize = 0x10000;  // what the family reaches without the bank port
@@ -53,14 +59,23 @@ constexpr uint32_t kWscSramSize = 0x10000;  // what the family reaches without t
 
 constexpr uint16_t kWorkRam = 0x6000;
 constexpr uint32_t kWorkRamSize = 0x2000;
+constexpr uint16_t kMmc1Chr0 = 0xA000;
+constexpr uint16_t kMmc1Chr1 = 0xC000;
 constexpr uint16_t kMmc1Prg = 0xE000;
-constexpr uint8_t kMmc1RamOff = 0x10;  // PRG register bit 4
+constexpr uint8_t kMmc1RamOff = 0x10;  // PRG register bit 4; on SNROM CHR registers' bit 4 too
 constexpr uint16_t kMmc3RamControl = 0xA001;
 constexpr uint8_t kMmc3RamOn = 0x80;    // enabled, writes allowed
 constexpr uint8_t kMmc3RamOff = 0x00;
 
 void nes_ram_enable(uint32_t mapper, bool on) {
   if (mapper == kNesMapperMmc1) {
+    // SNROM also disables its work RAM by bit 4 of whichever CHR register the PPU uses, which
+    // a game may have left set: both are cleared while the save is used (the CHR banks do not
+    // matter to the save, and its 8 KiB of CHR RAM ignore that bit).
+    if (on) {
+      nes_mmc1_write(kMmc1Chr0, 0x00);
+      nes_mmc1_write(kMmc1Chr1, 0x00);
+    }
     nes_mmc1_write(kMmc1Prg, on ? 0x00 : kMmc1RamOff);
   } else {
     nes_cpu_write_byte(kMmc3RamControl, on ? kMmc3RamOn : kMmc3RamOff);
@@ -85,6 +100,14 @@ SaveFound save_find_sfc() {
   if (!cart_without_loss([] { sfc_identify(); }) || !cart_sfc_detect(d)) return refuse(kLost);
   if (!d.found) {
     return refuse("no SFC header was found at any map's place (is the cartridge seated?)");
+  }
+  if (sfc_is_sa1(d.header)) {
+    char bytes[48];
+    std::snprintf(bytes, sizeof bytes, "map mode 0x%02X, cartridge type 0x%02X",
+                  d.header.map_mode, d.header.cartridge_type);
+    return refuse(std::string("the header of ") + d.header.title + " names an SA-1 cartridge (" +
+                  bytes + "): its battery RAM sits behind the SA-1 chip, not where the LoROM "
+                  "map puts battery RAM, so it is not read or written here");
   }
   const uint32_t size = sfc_ram_size(d.header);
   if (size == 0) {
@@ -118,6 +141,7 @@ SaveFound save_find_sfc() {
     return ok;
   };
   a.address = [map](uint32_t offset) { return sfc_address(sfc_ram_bus_address(map, offset)); };
+  a.blank_cause = "a header that names battery RAM the board lacks";
   const std::string title = d.header.title;
   f.default_name = [title] { return safe_file_name(title, "sfc-save") + ".srm"; };
   return f;
@@ -181,6 +205,7 @@ SaveFound save_find_wsc() {
     std::snprintf(text, sizeof text, "0x%05X", kWscSramWindow + offset);
     return std::string(text);
   };
+  a.blank_cause = "a footer that names SRAM the cartridge lacks";
   const uint8_t publisher = footer.publisher, game = footer.game_id;
   f.default_name = [publisher, game] {
     char text[32];
@@ -228,6 +253,7 @@ SaveFound save_find_nes(uint32_t mapper) {
     std::snprintf(text, sizeof text, "$%04X", kWorkRam + offset);
     return std::string(text);
   };
+  a.blank_cause = "the wrong --mapper, or a board without battery-backed work RAM";
   // Disabled again, so that nothing writes the RAM by accident once the job is over.
   a.finish = [mapper] { cart_without_loss([mapper] { nes_ram_enable(mapper, false); }); };
   f.default_name = [mapper] {

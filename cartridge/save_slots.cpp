@@ -23,12 +23,21 @@ SaveFound find_n64(const SaveRequest& request) {
   SaveFound f;
   if (!named) {
     const N64SaveFind find = n64_find_save();
-    if (!find.found) return refuse(find.message);
+    if (!find.found) {
+      SaveFound r = refuse(find.message);
+      r.changed = find.changed;
+      return r;
+    }
     type = find.type;
     f.how = find.how;
   }
   std::string error;
-  if (!n64_save_area(type, !named, f.area, error)) return refuse(error);
+  bool changed = false;
+  if (!n64_save_area(type, !named, f.area, error, &changed)) {
+    SaveFound r = refuse(error);
+    r.changed = changed;
+    return r;
+  }
   f.default_name = [type] {
     return safe_file_name(n64_save_title(), "n64-save") + n64_save_extension(type);
   };

@@ -28,7 +28,8 @@ struct SaveFound {
   std::string how;           // how it was found, for the user ("" when the request named it)
   // A backup's file name when none is given (it may read the cartridge's title).
   std::function<std::string()> default_name;
-  std::string message;       // when not ok: why, nothing having been written
+  std::string message;       // when not ok: why
+  bool changed = false;      // when not ok: the save may have been changed (message says how)
 };
 
 // Identifies the slot's family and finds the cartridge's save (the device is open).

@@ -104,7 +104,7 @@ bool load_infile(const Words& w, std::vector<uint8_t>& data) {
 bool find(const Words& w, SaveFound& found) {
   found = save_find(w.request);
   if (!found.ok) {
-    runner_error("%s; nothing was written", found.message.c_str());
+    runner_error("%s%s", found.message.c_str(), found.changed ? "" : "; nothing was written");
     return false;
   }
   if (!found.how.empty()) std::printf("Found %s\n", found.how.c_str());
@@ -171,6 +171,7 @@ int backup(const std::vector<std::string>& args) {
   if (result.status == SaveStatus::done) {
     std::printf("Saved the %s (%s, read twice alike) to %s\n", area.shape.text,
                 save_size_text(area.shape.size).c_str(), outfile.c_str());
+    if (!result.warning.empty()) runner_error("warning: %s", result.warning.c_str());
   }
   return exit_code(result);
 }

@@ -151,17 +151,26 @@ TEST_F(NesRetail, Mmc3BankModes) {
 }
 
 // Work RAM reads open bus and drops writes while disabled; MMC3's protect bit keeps it
-// readable but drops writes.
+// readable but drops writes; SNROM (MMC1 with CHR RAM) also disables it by bit 4 of the CHR
+// register in use, set at power-on here.
 TEST_F(NesRetail, WorkRamBehindTheBoardsEnable) {
   struct Case {
     const char* kind;
     std::vector<std::pair<uint16_t, uint8_t>> writes;  // plain CPU writes, or MMC1 loads
     bool mmc1;
     bool readable, writable;
+    bool snrom = false;
   } cases[] = {
       {"nes-mmc1", {}, true, false, false},
       {"nes-mmc1", {{0xE000, 0x00}}, true, true, true},
       {"nes-mmc1", {{0xE000, 0x00}, {0xE000, 0x10}}, true, false, false},
+      {"SNROM", {{0xE000, 0x00}}, true, false, false, true},
+      {"SNROM", {{0xA000, 0x00}, {0xE000, 0x00}}, true, true, true, true},  // 8 KiB CHR mode
+      {"SNROM", {{0x8000, 0x1C}, {0xA000, 0x00}, {0xE000, 0x00}}, true, false, false, true},
+      {"SNROM", {{0x8000, 0x1C}, {0xA000, 0x00}, {0xC000, 0x00}, {0xE000, 0x00}}, true, true,
+       true, true},
+      {"SNROM", {{0xA000, 0x00}, {0xC000, 0x00}, {0xE000, 0x00}, {0xA000, 0x10}}, true, false,
+       false, true},
       {"nes-mmc3", {}, false, false, false},
       {"nes-mmc3", {{0xA001, 0x80}}, false, true, true},
       {"nes-mmc3", {{0xBFFF, 0x80}}, false, true, true},
@@ -171,7 +180,7 @@ TEST_F(NesRetail, WorkRamBehindTheBoardsEnable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.kind) + " after " + std::to_string(c.writes.size()) + " writes");
-    auto& board = build(c.kind, {});
+    auto& board = c.snrom ? build("nes-mmc1", {{"chr-size", "0"}}) : build(c.kind, {});
     board.wram()[0x123] = 0x5A;
     for (const auto& [address, value] : c.writes) {
       if (c.mmc1) {

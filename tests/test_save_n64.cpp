@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/sleep.h"
+#include "tests/fault_ops.h"
 #include "tests/n64_support.h"
 #include "virtual_device/n64_rom_cart.h"
 #include "virtual_device/n64_rom_image.h"
@@ -284,6 +285,80 @@ TEST_F(SaveN64, ReadBackFailuresKeepTheBackup) {
     EXPECT_NE(err.find(backups[0]), std::string::npos) << err;
     EXPECT_EQ(read_whole_file(backups[0]).size(), c.options.empty() ? 0x20000u : 0x8000u);
     EXPECT_EQ(cart.save(), old);
+  }
+}
+
+// A command file written short: the device carries out the whole packets it got, so a flash
+// save command can reach an SRAM's first bytes without its put-back. Whichever write is cut,
+// the SRAM ends as it was, and a failure says nothing was written only when that holds.
+TEST_F(SaveN64, AShortCommandFileLeavesTheSramAsItWas) {
+  auto status_start = pattern_bytes(0x8000, 6);
+  const uint8_t status[8] = {0x11, 0x11, 0x80, 0x01, 0x00, 0xC2, 0x00, 0x1E};
+  std::copy(status, status + 8, status_start.begin());
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> save;
+    std::vector<std::string> options;
+  };
+  const std::vector<Case> cases = {
+      {"status command", pattern_bytes(0x8000, 9), {}},
+      {"read-array command over status bytes", status_start, {}},
+      {"flash named over SRAM", pattern_bytes(0x8000, 10), {"--save-type", "flash"}},
+  };
+  for (const auto& c : cases) {
+    size_t put_back = 0;
+    for (uint32_t n = 1;; ++n) {
+      SCOPED_TRACE(std::string(c.name) + ", write " + std::to_string(n));
+      reset_program_state();
+      auto& cart = insert(N64SaveType::sram, c.save);
+      const std::string file = folder.path(std::string(c.name) + std::to_string(n) + ".sav");
+      std::vector<std::string> args = {"backup-save", "n64", file};
+      args.insert(args.end(), c.options.begin(), c.options.end());
+      fault_install(Fault::short_write, n, kVirtualRoot);
+      const int code = run(args);
+      const bool injected = fault_injected();
+      fault_remove();
+      if (!injected) break;
+      EXPECT_EQ(cart.save(), c.save);
+      EXPECT_TRUE(code == 0 || code == 1) << code;
+      put_back += err.find("were put back") != std::string::npos;
+    }
+    EXPECT_GE(put_back, 1u) << c.name;  // the cut that lands between command and put-back
+  }
+}
+
+// --save-type eeprom4k|eeprom16k takes the EEPROM only when the probe answers one of that size.
+TEST_F(SaveN64, ANamedEepromMustAnswerTheProbeAsThatSize) {
+  struct Case {
+    const char* name;
+    N64SaveType cart;
+    const char* named;
+    int exit;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"4 Kbit as named", N64SaveType::eeprom4k, "eeprom4k", 0, ""},
+      {"16 Kbit as named", N64SaveType::eeprom16k, "eeprom16k", 0, ""},
+      {"16 Kbit named 4 Kbit", N64SaveType::eeprom16k, "eeprom4k", 1, "00 C0 00"},
+      {"4 Kbit named 16 Kbit", N64SaveType::eeprom4k, "eeprom16k", 1, "00 80 00"},
+      {"SRAM named EEPROM", N64SaveType::sram, "eeprom4k", 1, "answered no EEPROM"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    reset_program_state();
+    const auto save = pattern_bytes(vdev::n64_save_size(c.cart), 12);
+    auto& cart = insert(c.cart, save);
+    const std::string file = folder.path(std::string(c.name) + ".eep");
+    EXPECT_EQ(run({"backup-save", "n64", file, "--save-type", c.named}), c.exit) << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_EQ(read_whole_file(file), c.exit == 0 ? save : std::vector<uint8_t>{});
+    const std::string infile = folder.path(std::string(c.name) + ".in");
+    write_whole_file(infile, pattern_bytes(c.named == std::string("eeprom4k") ? 512 : 2048, 13));
+    EXPECT_EQ(run({"restore-save", "n64", infile, "--save-type", c.named}), c.exit) << err;
+    if (c.exit != 0) {
+      EXPECT_EQ(cart.save(), save);
+      EXPECT_TRUE(files_with(std::string(c.name) + ".before-restore").empty());
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "formats/sfc_header.h"
 #include "tests/support.h"
 #include "virtual_device/cartridges.h"
 #include "virtual_device/rom_images.h"
@@ -91,6 +92,9 @@ const std::vector<BoardCase> kBoards = {
      0x8000, "0x10000"},
     {"MMC1", "nes-mmc1", {}, "NES_HWRKA_FW403", {"nes", "--mapper", "1"}, "wram", 0x2000,
      "$6000"},
+    // Its CHR registers' bit 4, set at power-on, disables the work RAM too.
+    {"MMC1 SNROM", "nes-mmc1", {{"chr-size", "0"}}, "NES_HWRKA_FW403", {"nes", "--mapper", "1"},
+     "wram", 0x2000, "$6000"},
     {"MMC3, old firmware", "nes-mmc3", {}, "NES_HWRKA_FW300", {"nes", "--mapper", "4"}, "wram",
      0x2000, "$6000"},
 };
@@ -111,6 +115,7 @@ TEST_F(SaveRetail, EachBoardsSaveBackedUpAndRestored) {
     EXPECT_EQ(read_whole_file(backup), old);
     EXPECT_NE(out.find(b.place), std::string::npos) << out;
     EXPECT_EQ(memory(b.memory), old);
+    EXPECT_EQ(err.find("warning"), std::string::npos) << err;
 
     const auto edited = pattern_bytes(b.size, 0x22);
     const std::string infile = folder.path(std::string(b.name) + ".sav");
@@ -134,7 +139,27 @@ TEST_F(SaveRetail, SavesOutOfReachOrAbsentAreRefused) {
     bool sends;
     const char* message;
   };
+  // SA-1 boards keep their battery RAM behind the chip: told by the map mode or the type.
+  const auto sa1 = [&](const char* name, uint8_t map_mode, uint8_t type) {
+    auto rom = vdev::make_sfc_image(SfcMap::lorom, 0x80000, 0x2000, "SA1 GAME");
+    uint8_t* h = rom.data() + 0x7FC0;
+    h[0x15] = map_mode;
+    h[0x16] = type;
+    h[0x1C] = h[0x1D] = 0xFF;
+    h[0x1E] = h[0x1F] = 0x00;
+    const uint16_t sum = sfc_checksum(rom.data(), static_cast<uint32_t>(rom.size()));
+    h[0x1C] = static_cast<uint8_t>(~sum);
+    h[0x1D] = static_cast<uint8_t>(~sum >> 8);
+    h[0x1E] = static_cast<uint8_t>(sum);
+    h[0x1F] = static_cast<uint8_t>(sum >> 8);
+    write_whole_file(folder.path(name), rom);
+    return vdev::CartridgeOptions{{"rom", folder.path(name)}, {"ram-size", "8K"}};
+  };
   const std::vector<Case> cases = {
+      {"SFC SA-1 by map mode", "sfc-lorom", sa1("sa1a.sfc", 0x23, 0x02), "SFC_HWRKA_FW320",
+       {"sfc"}, 1, true, "SA-1 cartridge (map mode 0x23"},
+      {"SFC SA-1 by type", "sfc-lorom", sa1("sa1b.sfc", 0x20, 0x35), "SFC_HWRKA_FW320", {"sfc"},
+       1, true, "cartridge type 0x35"},
       {"SFC without battery RAM", "sfc-lorom", {{"ram-size", "0"}}, "SFC_HWRKA_FW320", {"sfc"}, 1,
        true, "names no battery RAM"},
       {"WSC EEPROM", "wsc-rom", {{"save-type", "eeprom2k"}}, "WSC_HWRKA_FW400", {"wsc"}, 1, true,
@@ -157,6 +182,46 @@ TEST_F(SaveRetail, SavesOutOfReachOrAbsentAreRefused) {
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
     EXPECT_EQ(!command_files().empty(), c.sends);
     EXPECT_TRUE(read_whole_file(file).empty());
+  }
+}
+
+// A save read every byte alike is kept, with a warning that names the likely cause.
+TEST_F(SaveRetail, ASaveReadAllAlikeIsKeptWithAWarning) {
+  struct Case {
+    const char* name;
+    const char* kind;
+    vdev::CartridgeOptions options;
+    const char* identity;
+    std::vector<std::string> words;
+    std::vector<uint8_t> save;  // what the cartridge holds
+    std::vector<uint8_t> read;  // what the backup holds
+    const char* warning;        // "" for none
+  };
+  auto one_differs = std::vector<uint8_t>(0x2000, 0xFF);
+  one_differs[0x1FFF] = 0xFE;
+  const std::vector<Case> cases = {
+      {"MMC3 named MMC1", "nes-mmc3", {}, "NES_HWRKA_FW403", {"nes", "--mapper", "1"},
+       pattern_bytes(0x2000, 4), std::vector<uint8_t>(0x2000, 0xFF), "0xFF: the save may be "
+       "blank, or the RAM did not answer (the wrong --mapper"},
+      {"blank SFC RAM", "sfc-lorom", {{"ram-size", "8K"}}, "SFC_HWRKA_FW320", {"sfc"},
+       std::vector<uint8_t>(0x2000, 0x00), std::vector<uint8_t>(0x2000, 0x00), "read 0x00"},
+      {"last byte differs", "nes-mmc3", {}, "NES_HWRKA_FW403", {"nes", "--mapper", "4"},
+       one_differs, one_differs, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    build(c.kind, c.options, c.identity, c.save);
+    const std::string file = folder.path(std::string(c.name) + ".sav");
+    std::vector<std::string> words = {"backup-save", c.words[0], file};
+    words.insert(words.end(), c.words.begin() + 1, c.words.end());
+    ASSERT_EQ(run(words), 0) << err;
+    EXPECT_EQ(read_whole_file(file), c.read);
+    if (*c.warning) {
+      EXPECT_NE(err.find(c.warning), std::string::npos) << err;
+      EXPECT_NE(err.find("may be blank"), std::string::npos) << err;
+    } else {
+      EXPECT_EQ(err.find("warning"), std::string::npos) << err;
+    }
   }
 }
 

@@ -152,20 +152,28 @@ class NromBoard : public NesRomBoard {
 
 // SxROM (MMC1): a five-write serial register at $8000-$FFFF (bit 7 resets it and sets PRG
 // mode 3); the fifth write loads control ($8000), CHR bank 0 ($A000), CHR bank 1 ($C000) or
-// PRG bank ($E000, bit 4 set disables work RAM).
+// PRG bank ($E000, bit 4 set disables work RAM). With CHR RAM the board is SNROM, whose work
+// RAM is also disabled by bit 4 of the CHR register in use: CHR bank 0 in 8 KiB mode, either
+// register in 4 KiB mode (the PPU switches between them as it draws).
 class Mmc1Board : public NesRomBoard {
  public:
-  explicit Mmc1Board(NesRomContents c) : NesRomBoard(std::move(c)) {
+  explicit Mmc1Board(NesRomContents c) : NesRomBoard(std::move(c)), snrom_(chr().empty()) {
+    if (snrom_) chr0_ = chr1_ = 0x10;  // undefined at power-on: the state that keeps RAM off
     map_prg(0x8000, 0xFFFF, [this](uint16_t a) { return prg_bank(a) * k16K + (a & 0x3FFFu); });
     map_chr(0x0000, 0x1FFF, [this](uint16_t a) {
       if (control_ & 0x10) return (a < k4K ? chr0_ : chr1_) * k4K + (a & 0xFFFu);
       return (chr0_ & 0x1Eu) * k4K + (a & 0x1FFFu);
     });
     map_registers(0x8000, 0xFFFF, [this](uint16_t a, uint8_t v) { serial(a, v); });
-    map_work_ram([this] { return (prg_ & 0x10) == 0; }, [this] { return (prg_ & 0x10) == 0; });
+    map_work_ram([this] { return ram_enabled(); }, [this] { return ram_enabled(); });
   }
 
  private:
+  bool ram_enabled() const {
+    if (prg_ & 0x10) return false;
+    if (!snrom_) return true;
+    return (chr0_ & 0x10) == 0 && ((control_ & 0x10) == 0 || (chr1_ & 0x10) == 0);
+  }
   uint32_t prg_bank(uint16_t a) const {
     const uint32_t bank = prg_ & 0x0F;
     const uint32_t last = prg_banks(k16K) - 1;
@@ -194,6 +202,7 @@ class Mmc1Board : public NesRomBoard {
     count_ = 0;
   }
 
+  bool snrom_;
   uint8_t shift_ = 0;
   uint8_t count_ = 0;
   uint8_t control_ = 0x0C;  // power-on: PRG mode 3, the last bank fixed at $C000
