@@ -1,6 +1,7 @@
 #include "cartridge/flash_job.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "formats/n64_header.h"
@@ -63,7 +64,9 @@ FlashResult flash_run(const FlashSlot& slot, const FlashPlan& plan, const uint8_
   for (size_t i = 0; i < plan.batches.size() && i < plan.sectors.size(); ++i) {
     const FlashSpan& batch = plan.batches[i];
     const FlashSpan& sector = plan.sectors[i];
-    const uint8_t* data = image + batch.offset;
+    // Batches are at chip offsets; the image's first byte is at plan.image_at, and a batch
+    // may start inside its sector (the image's first sector when it ends at the top).
+    const uint8_t* data = image + (batch.offset - plan.image_at);
     if (!slot.program(batch.offset, data, batch.length) || g_link.io_failed) {
       return fault(FlashStatus::not_taken, batch.offset, result);
     }
@@ -72,11 +75,12 @@ FlashResult flash_run(const FlashSlot& slot, const FlashPlan& plan, const uint8_
     slot.read(sector.offset, back.data(), sector.length);
     if (g_link.io_failed) return fault(FlashStatus::not_taken, sector.offset, result);
     ++result.sectors_read;
-    const auto diff = std::mismatch(data, data + batch.length, back.begin());
+    const auto in_sector = static_cast<std::ptrdiff_t>(batch.offset - sector.offset);
+    const auto diff = std::mismatch(data, data + batch.length, back.begin() + in_sector);
     if (diff.first != data + batch.length) {
       const auto at = static_cast<uint32_t>(diff.first - data);
       FlashResult r = fault(FlashStatus::verify_failed, batch.offset + at, result);
-      r.got = back[at];
+      r.got = *diff.second;
       r.want = data[at];
       return r;
     }

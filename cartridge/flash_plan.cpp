@@ -92,26 +92,36 @@ FlashGeometry flash_clip_geometry(const FlashGeometry& geometry, uint32_t reach)
   return out;
 }
 
-std::vector<FlashSpan> flash_covered_sectors(const FlashGeometry& geometry, uint64_t image_size) {
+std::vector<FlashSpan> flash_covered_sectors(const FlashGeometry& geometry, uint64_t image_size,
+                                             uint64_t image_at) {
   std::vector<FlashSpan> out;
-  if (image_size == 0 || image_size > geometry.size || !flash_geometry_valid(geometry)) return out;
+  if (image_size == 0 || image_at > geometry.size || image_size > geometry.size - image_at ||
+      !flash_geometry_valid(geometry)) {
+    return out;
+  }
+  const uint64_t end = image_at + image_size;
   uint64_t at = 0;
   for (const auto& r : geometry.regions) {
-    for (uint32_t k = 0; k < r.count && at < image_size; ++k) {
-      out.push_back({static_cast<uint32_t>(at), r.sector_size});
+    for (uint32_t k = 0; k < r.count && at < end; ++k) {
+      if (at + r.sector_size > image_at) out.push_back({static_cast<uint32_t>(at), r.sector_size});
       at += r.sector_size;
     }
   }
   return out;
 }
 
-FlashPlan flash_make_plan(const FlashGeometry& geometry, uint64_t image_size, bool chip_erase) {
+FlashPlan flash_make_plan(const FlashGeometry& geometry, uint64_t image_size, bool chip_erase,
+                          bool at_top) {
   FlashPlan plan;
   plan.chip_erase = chip_erase;
-  plan.sectors = flash_covered_sectors(geometry, image_size);
+  if (image_size > geometry.size) return plan;
+  plan.image_at = at_top ? static_cast<uint32_t>(geometry.size - image_size) : 0;
+  plan.sectors = flash_covered_sectors(geometry, image_size, plan.image_at);
+  const uint64_t image_end = plan.image_at + image_size;
   for (const auto& s : plan.sectors) {
-    const uint64_t end = std::min<uint64_t>(uint64_t{s.offset} + s.length, image_size);
-    plan.batches.push_back({s.offset, static_cast<uint32_t>(end - s.offset)});
+    const uint64_t first = std::max<uint64_t>(s.offset, plan.image_at);
+    const uint64_t end = std::min<uint64_t>(uint64_t{s.offset} + s.length, image_end);
+    plan.batches.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(end - first)});
   }
   return plan;
 }

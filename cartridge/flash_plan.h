@@ -33,17 +33,22 @@ bool flash_geometry_valid(const FlashGeometry& geometry);
 // The part of the chip a slot reaches: the sectors that lie wholly below `reach`.
 FlashGeometry flash_clip_geometry(const FlashGeometry& geometry, uint32_t reach);
 
-// Every sector holding a byte of an image of `image_size` bytes that starts at the chip's first
-// byte, in address order; empty when the image is empty or larger than the chip.
-std::vector<FlashSpan> flash_covered_sectors(const FlashGeometry& geometry, uint64_t image_size);
+// Every sector holding a byte of an image of `image_size` bytes that starts at chip offset
+// `image_at`, in address order; empty when the image is empty or does not fit the chip there.
+std::vector<FlashSpan> flash_covered_sectors(const FlashGeometry& geometry, uint64_t image_size,
+                                             uint64_t image_at = 0);
 
 struct FlashPlan {
   bool chip_erase = false;
+  uint32_t image_at = 0;           // chip offset of the image's first byte
   std::vector<FlashSpan> sectors;  // covered: erased (unless chip_erase), each read back once
-  std::vector<FlashSpan> batches;  // batches[i]: the image's bytes in sectors[i]
+  std::vector<FlashSpan> batches;  // batches[i]: the image's bytes in sectors[i], at chip offsets
 };
-// Empty (no sectors) when the image does not fit the chip.
-FlashPlan flash_make_plan(const FlashGeometry& geometry, uint64_t image_size, bool chip_erase);
+// The image from the chip's first byte, or (`at_top`) ending at its last byte, where a console
+// that starts from the top of its address space looks for it. Empty (no sectors) when the
+// image does not fit the chip.
+FlashPlan flash_make_plan(const FlashGeometry& geometry, uint64_t image_size, bool chip_erase,
+                          bool at_top = false);
 
 // The plan in the user's terms, one line per run of equal sectors or batches, at bus addresses
 // (`bus_base` is the chip's first byte on the bus); `packet_bytes` is the data one packet of

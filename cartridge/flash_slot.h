@@ -35,6 +35,8 @@ struct FlashSlot {
   bool (*program)(uint32_t offset, const uint8_t* data, uint32_t length);
   void (*read)(uint32_t offset, uint8_t* out, uint32_t length);
   bool n64_byte_orders = false;  // images come as .z64, .v64 or .n64
+  // The image ends at the chip's last byte: the console starts from the top of its space.
+  bool image_at_top = false;
 };
 
 const FlashSlot& flash_slot_sfc();

@@ -1,4 +1,6 @@
-// The WSC flash cartridge: a 16-bit chip filling the 1 MiB space from address 0. Command cycles
+// The WSC flash cartridge: a 16-bit chip filling the 1 MiB space from address 0 (a smaller chip
+// repeats, so its last byte is at 0xFFFFF). The console starts at 0xFFFF0 and finds the
+// footer in the last 16 bytes, so an image goes at the chip's top. Command cycles
 // go as word writes into the segment at 0xF0000 (0xF0AAA and 0xF0555 are the chip's word
 // addresses 0x555 and 0x2AA there, 0xF00AA its CFI query address 0x55); batches go as the
 // protected block write of 500-byte packets, the family's batched form (one command file).
@@ -64,6 +66,7 @@ const FlashSlot& flash_slot_wsc() {
   static const FlashSlot slot{"wsc",         0,        kReach, kWscProtectedChunk,
                               "the protected block write of 500-byte packets (sub-command 10)",
                               1,             start,    query,  erase_sector,
-                              erase_chip,    program,  read};
+                              erase_chip,    program,  read,
+                              false,         true};
   return slot;
 }

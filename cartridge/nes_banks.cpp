@@ -28,6 +28,7 @@ constexpr uint16_t kMmc1Chr1 = 0xC000;
 constexpr uint16_t kMmc1Prg = 0xE000;
 constexpr uint8_t kMmc1ReadMode = 0x1C;
 constexpr uint8_t kMmc1Reset = 0x80;
+constexpr uint8_t kMmc1RamOff = 0x10;     // PRG register bit 4: MMC1B's work RAM disabled
 constexpr uint32_t kMmc1OuterBanks = 16;  // 16 KiB banks per 256 KiB half (SUROM)
 // MMC3 registers: R0/R1 2 KiB CHR at $0000/$0800, R2-R5 1 KiB at $1000-$1C00, R6/R7 8 KiB PRG
 // at $8000/$A000 (PRG mode 0, no CHR inversion).
@@ -139,7 +140,9 @@ bool NesBanks::select_prg(uint32_t bank, uint16_t& address) {
           nes_mmc1_write(kMmc1Chr1, chr);
           mmc1_outer_ = outer;
         }
-        nes_mmc1_write(kMmc1Prg, static_cast<uint8_t>(bank % kMmc1OuterBanks));
+        // Bit 4 set keeps MMC1B's work RAM disabled (MMC1A ignores it): a battery save is
+        // never left open to writes by a dump.
+        nes_mmc1_write(kMmc1Prg, static_cast<uint8_t>(kMmc1RamOff | bank % kMmc1OuterBanks));
       });
       break;
     case 2:

@@ -15,16 +15,27 @@
 
 namespace {
 
-void check_plan(const FlashGeometry& geometry, uint32_t reach, uint64_t image) {
+// The batches are the image, without a gap, each inside its sector; at the top the image ends
+// at the chip's last byte.
+void check_plan(const FlashGeometry& geometry, uint32_t reach, uint64_t image, bool at_top) {
   const FlashGeometry clipped = flash_clip_geometry(geometry, reach);
   if (clipped.size > reach || !flash_geometry_valid(clipped)) std::abort();
-  const FlashPlan plan = flash_make_plan(clipped, image, false);
-  uint64_t covered = 0;
+  const FlashPlan plan = flash_make_plan(clipped, image, false, at_top);
+  if (plan.batches.size() != plan.sectors.size()) std::abort();
+  uint64_t next = plan.image_at;
   for (size_t i = 0; i < plan.sectors.size(); ++i) {
-    if (plan.batches[i].offset != covered || plan.sectors[i].offset != covered) std::abort();
-    covered += plan.batches[i].length;
+    const FlashSpan& b = plan.batches[i];
+    const FlashSpan& s = plan.sectors[i];
+    if (b.offset != next || b.offset < s.offset ||
+        uint64_t{b.offset} + b.length > uint64_t{s.offset} + s.length) {
+      std::abort();
+    }
+    next += b.length;
   }
-  if (covered != (plan.sectors.empty() ? 0 : image)) std::abort();
+  if (!plan.sectors.empty() && (next - plan.image_at != image ||
+                                (at_top && next != clipped.size))) {
+    std::abort();
+  }
   flash_describe_plan(plan, 0x10000000, 500);
 }
 
@@ -51,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string problem;
   if (flash_decode_cfi(words.data(), count, geometry, problem)) {
     if (!flash_geometry_valid(geometry)) std::abort();
-    check_plan(geometry, 0x800000, image % 0x1000000);
+    check_plan(geometry, 0x800000, image % 0x1000000, (settings & 0x80) != 0);
   } else if (problem.empty()) {
     std::abort();
   }

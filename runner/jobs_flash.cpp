@@ -96,20 +96,29 @@ void print_lines(const std::vector<std::string>& lines) {
   for (const auto& line : lines) print_message("%s\n", line.c_str());
 }
 
+// Where the image goes on the bus.
+void print_place(const FlashWords& w, const FlashPlan& plan, uint64_t image_size) {
+  const uint64_t first = w.slot->bus_base + plan.image_at;
+  print_message("Image: %s, %llu bytes, at %s-%s%s\n", w.file.c_str(),
+                static_cast<unsigned long long>(image_size), hex(first).c_str(),
+                hex(first + image_size - 1).c_str(),
+                w.slot->image_at_top ? " (ending at the chip's top, where the console starts)"
+                                     : "");
+}
+
 // No device is opened: the chip is assumed, and the plan says from what.
 int dry_run(const FlashWords& w, const std::vector<uint8_t>& image) {
   const uint32_t size = w.chip_size ? w.chip_size : w.slot->reach;
   const uint32_t sector = flash_default_sector(size);
   print_message("Dry run: nothing is sent to the device, not even its identification.\n");
-  print_message("Image: %s, %llu bytes, at %s\n", w.file.c_str(),
-                static_cast<unsigned long long>(image.size()), hex(w.slot->bus_base).c_str());
   print_message("Chip: assumed %s (%s) with uniform %s sectors; the real run identifies the "
                 "chip and erases the sectors it reports, which may differ.\n",
                 flash_size_text(size).c_str(),
                 w.chip_size ? "--chip-size" : "the most the slot reaches",
                 flash_size_text(sector).c_str());
-  const FlashPlan plan =
-      flash_make_plan(flash_uniform_geometry(size, sector), image.size(), w.chip_erase);
+  const FlashPlan plan = flash_make_plan(flash_uniform_geometry(size, sector), image.size(),
+                                         w.chip_erase, w.slot->image_at_top);
+  print_place(w, plan, image.size());
   print_lines(flash_describe_plan(plan, w.slot->bus_base, w.slot->packet_bytes));
   print_message("Program form: %s\n", w.slot->program_form);
   return kExitDone;
@@ -152,13 +161,14 @@ bool choose_geometry(const FlashWords& w, const FlashChipInfo& chip, FlashGeomet
 }
 
 int report(const FlashWords& w, const FlashResult& r, const FlashChipInfo& chip,
-           uint64_t image_size) {
+           const FlashPlan& plan, uint64_t image_size) {
   const uint64_t at = w.slot->bus_base + r.offset;
+  const uint64_t first = w.slot->bus_base + plan.image_at;
   switch (r.status) {
     case FlashStatus::done:
       print_message("Flashed and verified %llu bytes at %s-%s.\n",
-                    static_cast<unsigned long long>(image_size), hex(w.slot->bus_base).c_str(),
-                    hex(w.slot->bus_base + image_size - 1).c_str());
+                    static_cast<unsigned long long>(image_size), hex(first).c_str(),
+                    hex(first + image_size - 1).c_str());
       return kExitDone;
     case FlashStatus::erase_failed:
       runner_error("the %s flash at %s did not read back erased%s; nothing was programmed",
@@ -172,7 +182,8 @@ int report(const FlashWords& w, const FlashResult& r, const FlashChipInfo& chip,
     case FlashStatus::verify_failed:
       runner_error("the %s flash at %s (image offset %s) reads back 0x%.2X, not 0x%.2X; "
                    "programming stopped there",
-                   w.slot->name, hex(at).c_str(), hex(r.offset).c_str(), r.got, r.want);
+                   w.slot->name, hex(at).c_str(), hex(r.offset - plan.image_at).c_str(), r.got,
+                   r.want);
       return kExitFailed;
   }
   return kExitFailed;
@@ -201,8 +212,6 @@ int run(const std::vector<std::string>& args) {
   if (!note.empty()) print_message("%s\n", note.c_str());
   if (w.dry_run) return dry_run(w, image);
 
-  print_message("Image: %s, %llu bytes, at %s\n", w.file.c_str(),
-                static_cast<unsigned long long>(image.size()), hex(w.slot->bus_base).c_str());
   const FlashChipInfo chip = flash_identify(*w.slot);
   if (g_link.io_failed) {
     runner_error("the device did not answer the chip's identification; nothing was erased");
@@ -214,7 +223,9 @@ int run(const std::vector<std::string>& args) {
             chip.has_geometry ? "as the chip reports" : "--chip-size", true)) {
     return kExitUsage;
   }
-  const FlashPlan plan = flash_make_plan(geometry, image.size(), w.chip_erase);
+  const FlashPlan plan =
+      flash_make_plan(geometry, image.size(), w.chip_erase, w.slot->image_at_top);
+  print_place(w, plan, image.size());
   print_lines(flash_describe_plan(plan, w.slot->bus_base, w.slot->packet_bytes));
 
   std::unique_ptr<RunnerProgress> progress;
@@ -229,7 +240,7 @@ int run(const std::vector<std::string>& args) {
         progress->update(done);
       });
   progress.reset();
-  return report(w, result, chip, image.size());
+  return report(w, result, chip, plan, image.size());
 }
 
 }  // namespace runner_flash

@@ -123,6 +123,33 @@ TEST_F(DumpTest, AFlakyByteIsCaughtAndReadAgain) {
   }
 }
 
+// The WSC checksum's own two bytes are the image's last: right while the footer is read at
+// identification, wrong in the first pass, they must not pass as checked.
+TEST_F(DumpTest, WscChecksumBytesReadWrongInTheFirstPassAreReadAgain) {
+  constexpr uint32_t kSize = 512 * 1024;
+  const auto image = vdev::make_wsc_image(kSize, 0, true);
+  struct Case {
+    const char* what;
+    uint32_t offset;
+  } cases[] = {
+      {"the checksum's low byte", kSize - 2},
+      {"its high byte, the image's last", kSize - 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Identification reads the footer twice: the byte reads right those times.
+    insert("wsc-rom", "WSC_HWRKA_FW400",
+           {{"rom", file("game.rom", image)},
+            {"flaky", std::to_string(c.offset) + ":1"},
+            {"flaky-after", "2"}});
+    ASSERT_EQ(dump({"wsc", "copy.wsc"}), 0) << out << err;
+    EXPECT_EQ(read_whole_file(folder.path("copy.wsc")), image);
+    EXPECT_TRUE(printed("Second read: 1 bytes in 1 places")) << out;
+    EXPECT_TRUE(printed("Verified: by the internal checksum")) << out;
+    std::remove(folder.path("copy.wsc").c_str());
+  }
+}
+
 TEST_F(DumpTest, AByteThatNeverReadsTheSameFailsTheDumpAndWritesNothing) {
   struct Case {
     const char* what;

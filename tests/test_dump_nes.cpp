@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/dump_support.h"
+#include "virtual_device/nes_rom_boards.h"
 #include "virtual_device/rom_images.h"
 
 namespace {
@@ -72,6 +73,31 @@ TEST_F(DumpTest, NesGivenSizesMirroringAndOneRead) {
   EXPECT_TRUE(complained("not verified")) << err;
   EXPECT_TRUE(printed("Verified: no")) << out;
   EXPECT_EQ(read_whole_file(folder.path("one.nes")), ines(b));
+}
+
+// MMC1B enables the work RAM while bit 4 of the PRG register is clear: a battery save must not
+// be left open to writes once the dump has switched its banks, whichever sizes it reads.
+TEST_F(DumpTest, NesMmc1DumpLeavesTheWorkRamDisabled) {
+  const Board b{"nes-mmc1", 1, 16 * k16K, 4 * k8K};
+  struct Case {
+    const char* what;
+    std::vector<std::string> sizes;
+  } cases[] = {
+      {"sizes found", {}},
+      {"sizes given", {"--prg", "256K", "--chr", "32K"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    insert(b.kind, "NES_HWRKA_FW403", {{"rom", file("game.nes", ines(b))}});
+    std::vector<std::string> args = {"nes", "copy.nes", "--mapper", "1"};
+    args.insert(args.end(), c.sizes.begin(), c.sizes.end());
+    ASSERT_EQ(dump(args), 0) << out << err;
+    auto* board = static_cast<vdev::NesRomBoard*>(device.nes());
+    ASSERT_FALSE(board->wram().empty());
+    board->cpu_write(0x6000, 0xA5);
+    EXPECT_EQ(board->wram()[0], 0x00);
+    std::remove(folder.path("copy.nes").c_str());
+  }
 }
 
 TEST_F(DumpTest, NesFlakyBytesAreSettledBySecondReads) {

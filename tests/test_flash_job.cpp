@@ -11,6 +11,7 @@
 #include "platform/sleep.h"
 #include "tests/support.h"
 #include "virtual_device/n64_cart.h"
+#include "virtual_device/rom_images.h"
 #include "virtual_device/sfc_cart.h"
 #include "virtual_device/wsc_cart.h"
 
@@ -122,13 +123,15 @@ const SlotCase kSlots[] = {
     {Slot::wsc, "WSC_HWRKA_FW400", 10, 10},  // and in plain
 };
 
-// The image lands; the rest of its last sector is erased; every sector past it keeps the old
-// game. One program command file per sector and one read-back of each.
+// The image lands (a WSC image at the chip's top, where the console starts); the rest of the
+// sectors it covers is erased; every sector outside them keeps the old game. One program
+// command file per sector and one read-back of each.
 TEST_F(FlashJob, FlashesEachSlotOntoItsChip) {
+  constexpr uint32_t kChip = 512 * K;
   for (const auto& c : kSlots) {
     for (const uint32_t size : {3 * 64 * K, 3 * 64 * K + 100}) {
       SCOPED_TRACE(std::string(c.identity) + " " + std::to_string(size));
-      const Cart cart = insert(c.slot, c.identity, {.size = 512 * K});
+      const Cart cart = insert(c.slot, c.identity, {.size = kChip});
       const auto image = pattern_bytes(size, 0x11);
       write_whole_file(folder.path("game.bin"), image);
       device.clear_trace();
@@ -138,10 +141,17 @@ TEST_F(FlashJob, FlashesEachSlotOntoItsChip) {
           << out;
       const auto chip = cart.chip();
       const uint32_t covered = (size + 64 * K - 1) / (64 * K) * 64 * K;
-      EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.begin()));
-      EXPECT_TRUE(std::all_of(chip.begin() + size, chip.begin() + covered,
-                              [](uint8_t b) { return b == 0xFF; }));
-      EXPECT_TRUE(std::equal(chip.begin() + covered, chip.end(), old_game.begin() + covered));
+      // The image's bytes, and the covered sectors' span, from the chip's first byte.
+      const bool top = c.slot == Slot::wsc;
+      const uint32_t at = top ? kChip - size : 0;
+      const uint32_t from = top ? kChip - covered : 0;
+      const uint32_t to = from + covered;
+      EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.begin() + at));
+      const auto erased = [](uint8_t b) { return b == 0xFF; };
+      EXPECT_TRUE(std::all_of(chip.begin() + from, chip.begin() + at, erased));
+      EXPECT_TRUE(std::all_of(chip.begin() + at + size, chip.begin() + to, erased));
+      EXPECT_TRUE(std::equal(chip.begin(), chip.begin() + from, old_game.begin()));
+      EXPECT_TRUE(std::equal(chip.begin() + to, chip.end(), old_game.begin() + to));
       EXPECT_EQ(cart.flash().erases_started(), covered / (64 * K));
       EXPECT_EQ(packet_files(c.family, c.program_sub), covered / (64 * K));
       EXPECT_EQ(window_reads_of(64 * K), covered / (64 * K));
@@ -234,7 +244,12 @@ TEST_F(FlashJob, DryRunSendsNothingAndShowsThePlan) {
        {"assumed 32 MiB (--chip-size) with uniform 128 KiB sectors",
         "  0x10000000-0x1005FFFF  3 x 128 KiB\n"}},
       {Slot::wsc, {"--chip-erase", "--dry-run"}, 1000,
-       {"Erase: the whole chip (--chip-erase)", "  0x0-0x3E7  1 x 1000 bytes, 2 packets"}},
+       {"Image: ", ", 1000 bytes, at 0xFFC18-0xFFFFF (ending at the chip's top",
+        "Erase: the whole chip (--chip-erase)", "  0xFFC18-0xFFFFF  1 x 1000 bytes, 2 packets"}},
+      {Slot::wsc, {"--dry-run", "--chip-size", "512K"}, 64 * K + 1,
+       {"at 0x6FFFF-0x7FFFF (ending at", "Erase: 2 sectors", "  0x60000-0x7FFFF  2 x 64 KiB\n",
+        "  0x6FFFF-0x6FFFF  1 x 1 bytes, 1 packets of",
+        "  0x70000-0x7FFFF  1 x 64 KiB, 132 packets"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(slot_name(c.slot));
@@ -264,8 +279,9 @@ TEST_F(FlashJob, ChipFaultsNameTheFirstBadAddress) {
       // The chip keeps words little-endian: chip byte 0x2001 is bus byte 0x2000.
       {"stuck bit", Slot::n64, {.size = 512 * K, .stuck = vdev::StuckBit{0x2001, 0x01, 0x01}},
        "the n64 flash at 0x10002000 (image offset 0x2000) reads back"},
+      // The 300 KiB image ends at the chip's top: it starts at 0x35000.
       {"stuck bit", Slot::wsc, {.size = 512 * K, .stuck = vdev::StuckBit{0x40010, 0xFF, 0x00}},
-       "the wsc flash at 0x40010 (image offset 0x40010) reads back 0x00"},
+       "the wsc flash at 0x40010 (image offset 0xB010) reads back 0x00"},
       {"protected", Slot::sfc, {.size = 512 * K, .protect = true},
        "the sfc flash at 0x0 did not read back erased (the chip reports protected sectors)"},
       {"protected", Slot::n64, {.size = 512 * K, .protect = true},
@@ -277,7 +293,9 @@ TEST_F(FlashJob, ChipFaultsNameTheFirstBadAddress) {
     // Every bit the faults hold at their value differs from it in the image.
     auto image = pattern_bytes(300 * K, 9);
     if (c.chip.stuck) {
-      const uint32_t at = c.slot == Slot::n64 ? c.chip.stuck->offset ^ 1 : c.chip.stuck->offset;
+      const uint32_t at = c.slot == Slot::n64   ? c.chip.stuck->offset ^ 1
+                          : c.slot == Slot::wsc ? c.chip.stuck->offset - (c.chip.size - 300 * K)
+                                                : c.chip.stuck->offset;
       image[at] = static_cast<uint8_t>(~c.chip.stuck->value);
     }
     write_whole_file(folder.path("game.bin"), image);
@@ -349,9 +367,36 @@ TEST_F(FlashJob, ChipWithoutCfiNeedsItsSize) {
   cart = insert(Slot::wsc, "WSC_HWRKA_FW400", {.size = 512 * K, .cfi = false});
   ASSERT_EQ(run({"flash", "wsc", folder.path("game.ws"), "--chip-size", "512K"}), 0) << err;
   EXPECT_NE(out.find("uniform 64 KiB sectors assumed"), std::string::npos) << out;
+  // At the top: 70 KiB from 442 KiB, in the last two sectors.
   const auto chip = cart.chip();
-  EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.begin()));
-  EXPECT_TRUE(std::equal(chip.begin() + 128 * K, chip.end(), old_game.begin() + 128 * K));
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.begin() + 442 * K));
+  EXPECT_TRUE(std::equal(chip.begin(), chip.begin() + 384 * K, old_game.begin()));
+}
+
+// A WonderSwan starts from the top of its space and finds its footer there: a game smaller
+// than the chip that held another one is what `dump wsc` finds after the flash.
+TEST_F(FlashJob, AWscGameSmallerThanTheChipIsWhatTheTopHolds) {
+  struct Case {
+    const char* name;
+    uint32_t chip, image;
+  } cases[] = {
+      {"512 KiB game on a 1 MiB chip", 1024 * K, 512 * K},
+      {"128 KiB game on a 512 KiB chip, which repeats up the space", 512 * K, 128 * K},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Cart cart = insert(Slot::wsc, "WSC_HWRKA_FW400", {.size = c.chip});
+    const auto image = vdev::make_wsc_image(c.image, 0x00, true);
+    ASSERT_EQ(image.size(), c.image);
+    write_whole_file(folder.path("game.wsc"), image);
+    ASSERT_EQ(run({"flash", "wsc", folder.path("game.wsc")}), 0) << err;
+    const auto chip = cart.chip();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.end() - c.image));
+    ASSERT_EQ(run({"dump", "wsc", folder.path("back.wsc")}), 0) << out << err;
+    EXPECT_EQ(read_whole_file(folder.path("back.wsc")), image);
+    EXPECT_NE(out.find("Verified: by the internal checksum"), std::string::npos) << out;
+    std::remove(folder.path("back.wsc").c_str());
+  }
 }
 
 TEST_F(FlashJob, UnusableWordsAreRefusedBeforeTheDeviceIsOpened) {

@@ -2,6 +2,7 @@
 // image covers, for uniform and boot-sector chips, at and one byte past a sector's end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,49 @@ TEST(FlashPlan, ErasesExactlyTheSectorsTheImageCovers) {
       covered += plan.batches[i].length;
     }
     EXPECT_EQ(covered, c.sectors.empty() ? 0 : c.image);
+  }
+}
+
+// An image that ends at the chip's top (the WSC slot): the sectors from the one holding its
+// first byte up to the last, its first batch starting inside that sector when it must.
+TEST(FlashPlan, AnImageAtTheTopCoversTheTopSectors) {
+  struct Case {
+    const char* name;
+    const FlashGeometry& geometry;
+    uint64_t image;
+    std::vector<uint32_t> sectors;
+    uint32_t first_batch;  // chip offset of the image's first byte
+  } cases[] = {
+      {"uniform, a sector exactly", kUniform, 64 * K, {448 * K}, 448 * K},
+      {"uniform, one byte past a sector", kUniform, 64 * K + 1, {384 * K, 448 * K},
+       448 * K - 1},
+      {"uniform, the whole chip", kUniform, 512 * K,
+       {0, 64 * K, 128 * K, 192 * K, 256 * K, 320 * K, 384 * K, 448 * K}, 0},
+      {"top boot, the last small sector", kTopBoot, 16 * K, {496 * K}, 496 * K},
+      {"top boot, one byte more", kTopBoot, 16 * K + 1, {488 * K, 496 * K}, 496 * K - 1},
+      {"bottom boot, into the small sectors", kBottomBoot, 488 * K + 1,
+       {16 * K, 24 * K, 32 * K, 64 * K, 128 * K, 192 * K, 256 * K, 320 * K, 384 * K, 448 * K},
+       24 * K - 1},
+      {"one byte more than the chip", kUniform, 512 * K + 1, {}, 0},
+      {"nothing", kUniform, 0, {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FlashPlan plan = flash_make_plan(c.geometry, c.image, false, true);
+    EXPECT_EQ(offsets(plan.sectors), c.sectors);
+    ASSERT_EQ(plan.batches.size(), plan.sectors.size());
+    if (c.sectors.empty()) continue;
+    EXPECT_EQ(plan.image_at, c.first_batch);
+    // Without a gap from the image's first byte to the chip's last, each inside its sector.
+    uint64_t next = c.first_batch;
+    for (size_t i = 0; i < plan.batches.size(); ++i) {
+      EXPECT_EQ(plan.batches[i].offset, next);
+      EXPECT_GE(plan.batches[i].offset, plan.sectors[i].offset);
+      EXPECT_EQ(plan.batches[i].offset + plan.batches[i].length,
+                std::min<uint64_t>(plan.sectors[i].offset + plan.sectors[i].length, 512 * K));
+      next += plan.batches[i].length;
+    }
+    EXPECT_EQ(next, 512 * K);
   }
 }
 

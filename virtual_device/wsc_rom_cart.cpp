@@ -45,7 +45,8 @@ WscRomCartridge::WscRomCartridge(const DeviceConfig& device, WscRomConfig config
       rom_(std::move(config.rom)),
       sram_(std::move(config.sram)),
       eeprom_(std::move(config.eeprom)),
-      flaky_(config.flaky) {
+      flaky_(config.flaky),
+      flaky_after_(config.flaky_after) {
   if (rom_.empty()) rom_.assign(kWscFooterSize, 0xFF);
 }
 
@@ -63,7 +64,12 @@ WscRomCartridge::Place WscRomCartridge::decode(uint32_t address) const {
 
 uint8_t WscRomCartridge::read(uint32_t address) {
   const Place p = decode(address);
-  return p.sram ? sram_[p.offset] : flaky_read(flaky_, p.offset, rom_[p.offset]);
+  if (p.sram) return sram_[p.offset];
+  if (flaky_ && flaky_after_ > 0 && p.offset == flaky_->offset()) {
+    --flaky_after_;
+    return rom_[p.offset];
+  }
+  return flaky_read(flaky_, p.offset, rom_[p.offset]);
 }
 
 uint8_t WscRomCartridge::peek(uint32_t address) const {
@@ -153,6 +159,15 @@ bool build_wsc_rom(Device& device, const CartridgeOptions& options, std::string&
       !option_flaky(options, config.rom.size(), config.flaky, error)) {
     return false;
   }
+  if (options.count("flaky-after")) {
+    uint64_t after = 0;
+    if (!config.flaky) {
+      error = "--flaky-after delays the --flaky byte's wrong reads: give --flaky too";
+      return false;
+    }
+    if (!option_number(options, "flaky-after", after, error, UINT32_MAX)) return false;
+    config.flaky_after = static_cast<uint32_t>(after);
+  }
   device.insert(std::make_unique<WscRomCartridge>(device.config(), std::move(config)));
   return true;
 }
@@ -165,7 +180,9 @@ const std::vector<CartridgeOption>& wsc_rom_option_list() {
                             "the SRAM window hides part of a 1M ROM)"},
        {"save-type", "TYPE", "built-in footer's save: none, sram8k, sram32k (default), "
                              "sram128k, sram256k, sram512k, eeprom128, eeprom1k, eeprom2k"},
-       {"color", "yes|no", "built-in footer's colour flag (default yes)"}},
+       {"color", "yes|no", "built-in footer's colour flag (default yes)"},
+       {"flaky-after", "K", "the --flaky byte reads right K times before its wrong reads "
+                            "start (default 0)"}},
       retail_option_list("SRAM or EEPROM contents, exactly its size (default: zeros)"));
   return list;
 }

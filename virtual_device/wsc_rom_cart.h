@@ -31,6 +31,9 @@ struct WscRomConfig {
   std::vector<uint8_t> sram;    // empty: none
   std::vector<uint8_t> eeprom;  // empty: none; never on the bus
   std::optional<FlakyByte> flaky;
+  // Reads of the flaky byte that come back right before its wrong ones start: a byte that
+  // reads right while the cartridge is identified and wrong while it is dumped.
+  uint32_t flaky_after = 0;
 };
 
 // A ROM file (`name` says which in messages) of 16 bytes to 1 MiB, its save memory as its
@@ -74,6 +77,7 @@ class WscRomCartridge : public WscSlotCartridge {
   std::vector<uint8_t> sram_;
   std::vector<uint8_t> eeprom_;
   std::optional<FlakyByte> flaky_;
+  uint32_t flaky_after_;
 };
 
 }  // namespace vdev

@@ -3,7 +3,7 @@
 # under wine; the chip saved at unmount holds the image and, past the sectors it covers, the old
 # game.
 #   flash.sh sfc native|windows        a 1 MiB image onto a 2 MiB SFC flash cartridge
-#   flash.sh wsc native|windows        a 768 KiB image onto the 1 MiB WSC flash cartridge
+#   flash.sh wsc native|windows        a 768 KiB image onto the 1 MiB WSC flash cartridge, at its top
 #   flash.sh n64 native|windows        a 2 MiB .v64 image onto a 4 MiB N64 flash cartridge
 #   flash.sh n64-bus native|windows    read n64 0x08000000 32K: a retail cartridge's SRAM
 source "$(dirname "$0")/lib.sh"
@@ -11,7 +11,7 @@ source "$(dirname "$0")/runner_lib.sh"
 
 # flash_case SLOT CHIP FILE IMAGE IDENTITY MEMORY [OPTIONS...]: flashes $WORK/run/FILE onto a
 # CHIP-byte chip holding random bytes; IMAGE is what the chip should get from it (the file in
-# the bus's byte order), MEMORY the chip's file at unmount.
+# the bus's byte order), MEMORY the chip's file at unmount. A wsc image ends at the chip's top.
 flash_case() {
   local slot=$1 chip=$2 file=$3 image=$4 identity=$5 memory=$6
   shift 6
@@ -26,10 +26,17 @@ flash_case() {
   grep -q "Flashed and verified $size bytes" "$WORK/out.txt" ||
     fail "no success line: $(cat "$WORK/out.txt")"
   stop_device TERM "$WORK/drive"
-  # The image, then the rest of its last 64 KiB sector erased, then the old game.
   local covered=$(((size + 65535) / 65536 * 65536))
-  { cat "$image"; head -c $((covered - size)) /dev/zero | tr '\0' '\377'
-    tail -c +$((covered + 1)) "$WORK/old.bin"; } >"$WORK/expected.bin"
+  if [ "$slot" = wsc ]; then
+    # At the chip's top: the old game, the rest of the image's first 64 KiB sector erased,
+    # then the image up to the chip's last byte.
+    { head -c $((chip - covered)) "$WORK/old.bin"
+      head -c $((covered - size)) /dev/zero | tr '\0' '\377'; cat "$image"; } >"$WORK/expected.bin"
+  else
+    # The image, then the rest of its last 64 KiB sector erased, then the old game.
+    { cat "$image"; head -c $((covered - size)) /dev/zero | tr '\0' '\377'
+      tail -c +$((covered + 1)) "$WORK/old.bin"; } >"$WORK/expected.bin"
+  fi
   same_bytes "$WORK/saved/$memory" "$WORK/expected.bin" "$slot flash saved at unmount"
 }
 
