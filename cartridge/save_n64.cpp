@@ -17,7 +17,7 @@ constexpr uint32_t kEepromSelectorNone = 0;
 constexpr uint8_t kEeprom4kId = 0x80;   // the probe's second identification byte
 constexpr uint8_t kEeprom16kId = 0xC0;
 // Flash save commands that detection sends: they change what reads show, never the array.
-constexpr uint32_t kFlashStatusMode = 0xE1000000;
+constexpr uint32_t kFlashIdentifyMode = 0xE1000000;
 constexpr uint32_t kFlashReadArray = 0xF0000000;
 // SRAM banks: 32 KiB each, chosen by A18-A19; a 32 KiB chip repeats through the domain.
 constexpr uint32_t kSramBank = 0x8000;
@@ -29,7 +29,7 @@ constexpr uint32_t kBankSampleSize = 32;
 constexpr uint32_t kFourthBank = kN64SaveBus + 3 * kSramBankStep;
 // A second place to tell the open bus from an SRAM that holds its pattern at 0x08000000.
 constexpr uint32_t kOpenBusSecond = kN64SaveBus + 0x4000;
-constexpr uint32_t kFirst = 8;   // bytes read at 0x08000000 around the status command
+constexpr uint32_t kFirst = 8;   // bytes read at 0x08000000 around the identification command
 constexpr uint32_t kPutBack = 4; // the bytes the command reaches on an SRAM
 
 std::string hex_bytes(const uint8_t* bytes, uint32_t count) {
@@ -155,12 +155,12 @@ N64SaveFind sram_size() {
   const bool open3 = is_open_bus(bank3, kFourthBank + kBankSample, kBankSampleSize);
   if (same && !open3) {
     return found(N64SaveType::sram,
-                 "SRAM: it did not answer the flash save's status command, and its 32 KiB "
+                 "SRAM: it did not answer the flash save's identification command, and its 32 KiB "
                  "repeat at " + hex_address(kFourthBank));
   }
   if (open3 && !same) {
     return found(N64SaveType::sram96k,
-                 "96 KiB SRAM: it did not answer the flash save's status command, and its "
+                 "96 KiB SRAM: it did not answer the flash save's identification command, and its "
                  "fourth bank (" + hex_address(kFourthBank) + ") is open bus");
   }
   return not_found("an SRAM at " + hex_address(kN64SaveBus) +
@@ -172,8 +172,8 @@ N64SaveFind sram_size() {
 N64SaveFind find_on_bus() {
   uint8_t before[kFirst], after[kFirst];
   if (!n64_bus_read_settled(kN64SaveBus, before, kFirst)) return not_found(kLost);
-  if (!guarded_command(kFlashStatusMode, before)) {
-    return after_lost_command(kFlashStatusMode, before);
+  if (!guarded_command(kFlashIdentifyMode, before)) {
+    return after_lost_command(kFlashIdentifyMode, before);
   }
   if (!n64_bus_read_settled(kN64SaveBus, after, kFirst)) return not_found(kLost);
   if (is_flash_status(after)) {
@@ -194,8 +194,8 @@ N64SaveFind find_on_bus() {
     } else if (!n64_flash_command(kFlashReadArray)) {
       return not_found(kLost);
     }
-    return found(N64SaveType::flash,
-                 "flash save: it answered its status command with " + hex_bytes(after, kFirst));
+    return found(N64SaveType::flash, "flash save: it answered its identification command with " +
+                                         hex_bytes(after, kFirst));
   }
   if (std::equal(after, after + kFirst, before)) {
     if (is_open_bus(before, kN64SaveBus, kFirst)) {
@@ -209,14 +209,15 @@ N64SaveFind find_on_bus() {
     return sram_size();
   }
   // The command landed in an SRAM and the put-back did not: put it back once more.
-  if (sram_took_command(after, before, kFlashStatusMode)) {
+  if (sram_took_command(after, before, kFlashIdentifyMode)) {
     if (put_back(before)) return sram_size();
     N64SaveFind f = not_found(put_back_failed(before, after));
     f.changed = true;
     return f;
   }
   return not_found("the memory at " + hex_address(kN64SaveBus) + " answered " +
-                   hex_bytes(after, kFirst) + " to the flash save's status command (it read " +
+                   hex_bytes(after, kFirst) +
+                   " to the flash save's identification command (it read " +
                    hex_bytes(before, kFirst) + " before): neither SRAM nor a flash save" +
                    kOverride);
 }

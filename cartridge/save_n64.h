@@ -3,12 +3,12 @@
 // A18-A19) or the 128 KiB flash save with its own command protocol.
 //
 // Telling SRAM from the flash save takes one write, since only the flash save answers its
-// status command. That command, written to 0x08010000, reaches an SRAM at offset 0 (the SRAM
-// does not decode the address bits above), so it always travels in one command file with the
-// write that puts the SRAM's first four bytes back as they were read before: the device carries
-// the two out back to back, and no save is changed once the file has been carried out. Nothing
-// else detection sends changes any memory: the flash save takes only its mode commands (status,
-// read array), never an erase or a program.
+// identification command. That command, written to 0x08010000, reaches an SRAM at offset 0
+// (the SRAM does not decode the address bits above), so it always travels in one command file
+// with the write that puts the SRAM's first four bytes back as they were read before: the
+// device carries the two out back to back, and no save is changed once the file has been
+// carried out. Nothing else detection sends changes any memory: the flash save takes only its
+// mode commands (identification, read array), never an erase or a program.
 #pragma once
 #include <cstdint>
 #include <functional>

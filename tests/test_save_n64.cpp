@@ -169,7 +169,7 @@ TEST_F(SaveN64, ABackupCostsTwoReadsOfTheSave) {
   insert(N64SaveType::sram, pattern_bytes(0x8000, 2));
   ASSERT_EQ(run({"backup-save", "n64", folder.path("b.sra")}), 0) << err;
   const size_t found = command_files().size();
-  EXPECT_EQ(packets_of(kN64SubWrite), 2u);  // the status command and its put-back, one file
+  EXPECT_EQ(packets_of(kN64SubWrite), 2u);  // the identification command and its put-back, one file
   EXPECT_LE(found - named, 12u);
   std::printf("backup of 32 KiB SRAM: %zu command files named, %zu found\n", named, found);
 }
