@@ -18,16 +18,6 @@ constexpr const char* kLost = "the device did not take every command or did not 
 // Offsets listed by name when bytes never read the same twice; the rest are counted.
 constexpr size_t kNamedRanges = 8;
 
-std::string hex_digest(const uint8_t* bytes, size_t count) {
-  std::string text;
-  char two[3];
-  for (size_t i = 0; i < count; ++i) {
-    std::snprintf(two, sizeof two, "%02x", bytes[i]);
-    text += two;
-  }
-  return text;
-}
-
 // The DAT's game for the image (or, with a file header, for the whole file).
 // `size`: the image bytes the digests describe now.
 const DatRom* dat_lookup(const Dat* dat, const ImageVerifier& v, uint64_t size) {
@@ -185,11 +175,11 @@ DumpResult run_dump(const DumpRequest& request, DumpPlan& plan) {
   if (!verdict.line.empty()) print_message("%s\n", verdict.line.c_str());
   const ImageDigest& digest = v.image_digest();
   print_message("CRC-32: %08X\nSHA-1: %s\n", digest.crc32,
-                hex_digest(digest.sha1, kSha1Size).c_str());
+                dat_hex(digest.sha1, kSha1Size).c_str());
   if (v.file_size() != v.size()) {
     const ImageDigest& file = v.file_digest();
     print_message("File CRC-32: %08X\nFile SHA-1: %s\n", file.crc32,
-                  hex_digest(file.sha1, kSha1Size).c_str());
+                  dat_hex(file.sha1, kSha1Size).c_str());
   }
   if (request.dat) {
     if (listed) {

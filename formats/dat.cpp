@@ -125,6 +125,17 @@ bool on_start(void* context, const XmlStartTag& tag) {
 
 }  // namespace
 
+std::string dat_hex(const uint8_t* bytes, size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(count * 2);
+  for (size_t i = 0; i < count; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
 bool dat_parse(const char* text, size_t size, const char* source, Dat& out, std::string& error) {
   out.roms.clear();
   error.clear();

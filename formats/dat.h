@@ -2,6 +2,7 @@
 //   <datafile><game name="..."><rom name="..." size="..." crc="..." sha1="..."/></game>...
 // read with a maintained XML parser (platform/xml.h) and looked up by size and hashes.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct Dat {
 bool dat_load(const char* path, Dat& out, std::string& error);
 // The same over text in memory; `source` names it in messages.
 bool dat_parse(const char* text, size_t size, const char* source, Dat& out, std::string& error);
+
+// Bytes as lowercase hex, the form a known-good list gives a SHA-1 in.
+std::string dat_hex(const uint8_t* bytes, size_t count);
 
 // The entry with this size, CRC-32 and (where the entry has one) SHA-1; nullptr when none.
 const DatRom* dat_find(const Dat& dat, uint64_t size, uint32_t crc32,

@@ -3,23 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
+#include "formats/dat.h"
 #include "platform/hash.h"
 #include "tests/hash_dat_cases.h"
 
 namespace {
-
-std::string hex(const uint8_t* bytes, size_t size) {
-  std::string out;
-  char two[3];
-  for (size_t i = 0; i < size; ++i) {
-    std::snprintf(two, sizeof two, "%02x", bytes[i]);
-    out += two;
-  }
-  return out;
-}
 
 const uint8_t* bytes_of(const std::string& text) {
   return reinterpret_cast<const uint8_t*>(text.data());
@@ -41,7 +31,7 @@ TEST(ImageHash, PublishedValuesWhateverThePieces) {
       uint8_t sha1[kSha1Size];
       plat_hash_end(hash, crc, sha1);
       EXPECT_EQ(crc, vector.crc32);
-      EXPECT_EQ(hex(sha1, kSha1Size), vector.sha1);
+      EXPECT_EQ(dat_hex(sha1, kSha1Size), vector.sha1);
     }
   }
 }
@@ -61,7 +51,7 @@ TEST(ImageHash, CrcAndShaHalvesInTurnGiveThePublishedValues) {
     uint8_t sha1[kSha1Size];
     plat_hash_end(hash, crc, sha1);
     EXPECT_EQ(crc, vector.crc32);
-    EXPECT_EQ(hex(sha1, kSha1Size), vector.sha1);
+    EXPECT_EQ(dat_hex(sha1, kSha1Size), vector.sha1);
   }
 }
 
@@ -79,7 +69,7 @@ TEST(ImageHash, EveryTwoPieceSplitOfAShortInput) {
     uint8_t sha1[kSha1Size];
     plat_hash_end(hash, crc, sha1);
     EXPECT_EQ(crc, 0x171A3F5Fu);
-    EXPECT_EQ(hex(sha1, kSha1Size), "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+    EXPECT_EQ(dat_hex(sha1, kSha1Size), "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
   }
 }
 
@@ -94,7 +84,7 @@ TEST(ImageHash, BegunAgainAfterItsEndStartsFresh) {
   plat_hash_update(hash, bytes_of("abc"), 3);
   plat_hash_end(hash, crc, sha1);
   EXPECT_EQ(crc, 0x352441C2u);
-  EXPECT_EQ(hex(sha1, kSha1Size), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(dat_hex(sha1, kSha1Size), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
 }  // namespace

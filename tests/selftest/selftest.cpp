@@ -23,16 +23,6 @@ void check(bool ok, const std::string& what) {
   std::printf("FAILED: %s\n", what.c_str());
 }
 
-std::string hex(const uint8_t* bytes, size_t size) {
-  std::string out;
-  char two[3];
-  for (size_t i = 0; i < size; ++i) {
-    std::snprintf(two, sizeof two, "%02x", bytes[i]);
-    out += two;
-  }
-  return out;
-}
-
 void check_hashes() {
   for (const HashVector& vector : hash_vectors()) {
     const auto* input = reinterpret_cast<const uint8_t*>(vector.input.data());
@@ -52,7 +42,8 @@ void check_hashes() {
       uint8_t sha1[kSha1Size];
       plat_hash_end(hash, crc, sha1);
       check(crc == vector.crc32, "crc32 of " + what);
-      check(hex(sha1, kSha1Size) == vector.sha1, "sha1 of " + what + ": " + hex(sha1, kSha1Size));
+      const std::string sha1_text = dat_hex(sha1, kSha1Size);
+      check(sha1_text == vector.sha1, "sha1 of " + what + ": " + sha1_text);
     }
   }
 }
