@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "cartridge/dump.h"
 #include "families/n64.h"
 #include "formats/dat.h"
@@ -32,17 +33,6 @@ constexpr uint32_t kSfcSize = 0x400000;
 constexpr uint32_t kSfcRun = 0x8000;
 constexpr uint32_t kN64Size = 0x4000000;
 constexpr uint32_t kN64Piece = 0x400000;
-
-double now_s() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double cpu_s() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // The floor: unbuffered reads of `spans` (file offset, length) of DUMP.ROM, each written on
 // into `out` as it comes, then the file synced.
@@ -81,8 +71,6 @@ bool tool_dump(bool sfc, const std::string& out, const Dat* dat) {
   close(saved);
   return result.status == DumpStatus::verified;
 }
-
-double best(std::vector<double> v) { return *std::min_element(v.begin(), v.end()); }
 
 }  // namespace
 

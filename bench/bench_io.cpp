@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "link/cipher.h"
 #include "link/link_state.h"
 #include "link/transport.h"
@@ -25,19 +26,6 @@ namespace {
 // Each figure is the best of this many rounds, the tool's and the floor's taken alternately: on
 // a shared machine the best round is the one least disturbed by others.
 constexpr int kRounds = 11;
-
-double now_s() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double cpu_s() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 
 // Runs `a` and `b` alternately, kRounds times each; the best seconds of each.
 std::pair<double, double> alternate(const std::function<void()>& a,
