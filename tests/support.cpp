@@ -46,6 +46,15 @@ TempDir::TempDir(const std::string& parent) {
   root_ = made ? std::string(made) + "/" : std::string();
 }
 
+std::vector<std::string> TempDir::files_with(const std::string& part) const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(part) != std::string::npos) names.push_back(path(name));
+  }
+  return names;
+}
+
 TempDir::~TempDir() {
   std::error_code ignored;
   if (!root_.empty()) std::filesystem::remove_all(root_, ignored);

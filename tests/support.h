@@ -26,6 +26,8 @@ class TempDir {
   // The folder's path with a trailing '/', as a drive root is given.
   const std::string& root() const { return root_; }
   std::string path(const std::string& name) const { return root_ + name; }
+  // Paths of the files in the folder whose name holds `part`.
+  std::vector<std::string> files_with(const std::string& part) const;
 
  private:
   std::string root_;

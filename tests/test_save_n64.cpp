@@ -3,7 +3,6 @@
 // pre-restore backup, read-back failures, and what a backup costs on the wire.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -60,15 +59,6 @@ class SaveN64 : public VirtualDeviceTest {
       n += p[2] == kN64SubWrite && le32(p.data() + 3) == 0x08010000 && p[9] == op;
     }
     return n;
-  }
-  // Files in the folder whose name holds `part`.
-  std::vector<std::string> files_with(const std::string& part) const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder.root())) {
-      const std::string name = e.path().filename().string();
-      if (name.find(part) != std::string::npos) names.push_back(folder.path(name));
-    }
-    return names;
   }
 
   TempDir folder;
@@ -207,7 +197,7 @@ TEST_F(SaveN64, RestoreRefusesAFileThatDoesNotFitBeforeWriting) {
     EXPECT_EQ(!command_files().empty(), c.sends);
     EXPECT_EQ(cart.save(), save);
     EXPECT_EQ(packets_of(kN64SubWriteChunk), 0u);
-    EXPECT_TRUE(files_with("before-restore").empty());
+    EXPECT_TRUE(folder.files_with("before-restore").empty());
   }
 }
 
@@ -246,7 +236,7 @@ TEST_F(SaveN64, RestoreWritesReadsBackAndKeepsThePreviousSave) {
     ASSERT_EQ(run({"restore-save", "n64", infile}), 0) << err;
     EXPECT_EQ(cart.save(), c.expected);
     EXPECT_NE(out.find(c.note), std::string::npos) << out;
-    const auto backups = files_with(std::string(c.name) + ".before-restore-");
+    const auto backups = folder.files_with(std::string(c.name) + ".before-restore-");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(read_whole_file(backups[0]), c.old);
     EXPECT_NE(out.find(backups[0]), std::string::npos) << out;
@@ -280,7 +270,7 @@ TEST_F(SaveN64, ReadBackFailuresKeepTheBackup) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     EXPECT_EQ(run(args), 1);
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
-    const auto backups = files_with(std::string(c.name) + ".before-restore-");
+    const auto backups = folder.files_with(std::string(c.name) + ".before-restore-");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_NE(err.find(backups[0]), std::string::npos) << err;
     EXPECT_EQ(read_whole_file(backups[0]).size(), c.options.empty() ? 0x20000u : 0x8000u);
@@ -357,7 +347,7 @@ TEST_F(SaveN64, ANamedEepromMustAnswerTheProbeAsThatSize) {
     EXPECT_EQ(run({"restore-save", "n64", infile, "--save-type", c.named}), c.exit) << err;
     if (c.exit != 0) {
       EXPECT_EQ(cart.save(), save);
-      EXPECT_TRUE(files_with(std::string(c.name) + ".before-restore").empty());
+      EXPECT_TRUE(folder.files_with(std::string(c.name) + ".before-restore").empty());
     }
   }
 }

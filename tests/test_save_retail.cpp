@@ -3,7 +3,6 @@
 // the slots cannot reach refused, and read-back failures that keep the backup.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,15 +50,6 @@ class SaveRetail : public VirtualDeviceTest {
     out.clear();
     err.clear();
     return run_cli(args, &out, &err);
-  }
-
-  std::vector<std::string> files_with(const std::string& part) const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder.root())) {
-      const std::string name = e.path().filename().string();
-      if (name.find(part) != std::string::npos) names.push_back(folder.path(name));
-    }
-    return names;
   }
 
   TempDir folder;
@@ -122,7 +112,7 @@ TEST_F(SaveRetail, EachBoardsSaveBackedUpAndRestored) {
     write_whole_file(infile, edited);
     ASSERT_EQ(run(job("restore-save", b, infile)), 0) << err;
     EXPECT_EQ(memory(b.memory), edited);
-    const auto kept = files_with(std::string(b.name) + ".before-restore-");
+    const auto kept = folder.files_with(std::string(b.name) + ".before-restore-");
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(read_whole_file(kept[0]), old);
   }
@@ -268,7 +258,7 @@ TEST_F(SaveRetail, ReadBackFailuresNameTheAddressAndKeepTheBackup) {
     words.insert(words.end(), c.words.begin() + 1, c.words.end());
     EXPECT_EQ(run(words), 1);
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
-    const auto kept = files_with(std::string(c.name) + ".before-restore-");
+    const auto kept = folder.files_with(std::string(c.name) + ".before-restore-");
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(read_whole_file(kept[0]), old);
     EXPECT_NE(err.find(kept[0]), std::string::npos) << err;
