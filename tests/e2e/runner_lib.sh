@@ -36,6 +36,14 @@ run_tool() {
   shift
   if [ "$PLATFORM" = windows ]; then
     run_wine "$dir" "$CARTLINK_RUN_EXE" "$@"
+    # Now and then wine does not yet show drive E: as the fresh mount (seen once in about two
+    # hundred runs). The device was not opened, so nothing was sent: look once more, after a
+    # moment. A tool that never finds the device still fails.
+    if [ "$STATUS" = 3 ] && [ -L "$WINEPREFIX/dosdevices/e:" ] &&
+        cat "$WORK/out.txt" "$WORK/err.txt" | grep -qx 'Open device error.'; then
+      sleep 1
+      run_wine "$dir" "$CARTLINK_RUN_EXE" "$@"
+    fi
   else
     STATUS=0
     (cd "$dir" && timeout 120 "$CARTLINK_RUN" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt" </dev/null) ||
